@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds and tests everything twice: a release build with g++, and a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer with clang, which also runs the fuzzers for a
+# bounded time. Warnings are errors in both.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/deps.sh"
+jobs=$(nproc)
+
+echo "== Release build (g++)"
+cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
+  -DPROTRACTOR_WERROR=ON -DPROTRACTOR_BENCH=ON >/dev/null
+cmake --build "$root/build/release" -j "$jobs"
+ctest --test-dir "$root/build/release" --output-on-failure -j "$jobs"
+
+echo "== Sanitizer build (clang, ASan + UBSan)"
+cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DPROTRACTOR_WERROR=ON -DPROTRACTOR_SANITIZE=ON \
+  -DPROTRACTOR_FUZZ=ON >/dev/null
+cmake --build "$root/build/sanitize" -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$root/build/sanitize" --output-on-failure -j "$jobs"
+
+echo "== Fuzzing (${FUZZ_SECONDS:-30} s per target)"
+bash "$root/scripts/fuzz.sh" "$root/build/sanitize" "${FUZZ_SECONDS:-30}"
+echo "== All tests passed"

@@ -1,0 +1,207 @@
+// Exceptions, message formatting, streams, lists, persistent objects and shared holders.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "toolkit/exceptions.h"
+#include "toolkit/graphic.h"
+#include "toolkit/lists.h"
+#include "toolkit/persistent.h"
+#include "toolkit/streams.h"
+
+using namespace tk;
+
+TEST(Format, FillsTheThreePlaceholderKinds) {
+  EXPECT_EQ(Format("Resource %s not found", {"B"}), "Resource B not found");
+  EXPECT_EQ(Format("List index out of bounds (%d)", {std::int64_t{-1}}), "List index out of bounds (-1)");
+  EXPECT_EQ(Format("Unrecognized extension block: %.2x", {std::int64_t{0x2C}}),
+            "Unrecognized extension block: 2C");
+  EXPECT_EQ(Format("%.2x", {std::int64_t{5}}), "05");
+  EXPECT_EQ(Format("Cannot assign a %s to a %s", {"TIcon", "TGIFImage"}),
+            "Cannot assign a TIcon to a TGIFImage");
+  EXPECT_EQ(Format("100%% %s", {"done"}), "100% done");
+  EXPECT_EQ(Format("%s and %s", {"one"}), "one and %s");
+}
+
+TEST(Exceptions, CarryTheMessageTextsVerbatim) {
+  EXPECT_STREQ(EReadError().what(), "Stream read error");
+  EXPECT_STREQ(EListError(7).what(), "List index out of bounds (7)");
+  EXPECT_STREQ(EResNotFound("PcT").what(), "Resource PcT not found");
+  EXPECT_THROW(StrToInt(""), EConvertError);
+  try {
+    StrToInt("");
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "'' is not a valid integer value");
+  }
+  try {
+    StrToInt("12a");
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "'12a' is not a valid integer value");
+  }
+  EXPECT_EQ(StrToInt("5"), 5);
+  EXPECT_EQ(StrToInt("-12"), -12);
+  EXPECT_EQ(StrToInt("$1F"), 31);
+  EXPECT_THROW(StrToInt("2147483648"), EConvertError);
+  EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+}
+
+TEST(MemoryStream, PlainAndExactReadsAtTheEnd) {
+  TMemoryStream s;
+  const char text[] = "abcdef";
+  s.WriteBuffer(text, 6);
+  EXPECT_EQ(s.Size(), 6);
+  EXPECT_EQ(s.Position(), 6);
+  s.SetPosition(4);
+  char buf[8] = {};
+  EXPECT_EQ(s.Read(buf, 8), 2u);  // plain read: what is there
+  EXPECT_EQ(std::string(buf, 2), "ef");
+  EXPECT_EQ(s.Read(buf, 8), 0u);
+  s.SetPosition(4);
+  EXPECT_THROW(s.ReadBuffer(buf, 3), EReadError);  // exact read fails
+  s.SetPosition(4);
+  EXPECT_NO_THROW(s.ReadBuffer(buf, 2));
+  EXPECT_NO_THROW(s.ReadBuffer(buf, 0));
+}
+
+TEST(MemoryStream, SeekTruncateAndGrow) {
+  TMemoryStream s;
+  s.WriteU32(0x04030201);
+  EXPECT_EQ(s.Seek(-1, SeekOrigin::Beginning), -1);  // refused, position unchanged
+  EXPECT_EQ(s.Position(), 4);
+  EXPECT_EQ(s.Seek(10, SeekOrigin::Beginning), 10);  // beyond the end is allowed
+  char c;
+  EXPECT_EQ(s.Read(&c, 1), 0u);
+  s.WriteU8(9);  // writing there fills the gap with zeros
+  EXPECT_EQ(s.Size(), 11);
+  EXPECT_EQ(s.Memory()[5], 0);
+  s.SetSize(2);
+  EXPECT_EQ(s.Position(), 2);
+  s.SetPosition(0);
+  EXPECT_EQ(s.ReadU16(), 0x0201);
+  EXPECT_THROW(s.ReadU8(), EReadError);
+}
+
+TEST(ReadOnlyStream, ReadsAndRefusesWrites) {
+  static const std::uint8_t bytes[] = {1, 2, 3};
+  TReadOnlyMemoryStream s(bytes);
+  EXPECT_EQ(s.ReadU8(), 1);
+  EXPECT_EQ(s.Seek(0, SeekOrigin::End), 3);
+  EXPECT_THROW(s.WriteU8(1), EStreamError);
+}
+
+TEST(FileStream, RoundTripAndOpenFailure) {
+  auto path = std::filesystem::temp_directory_path() / "tk_core_test.bin";
+  {
+    TFileStream f(path.string(), FileMode::Create);
+    f.WriteU32(0xDEADBEEF);
+  }
+  {
+    TFileStream f(path.string(), FileMode::OpenRead);
+    EXPECT_EQ(f.Size(), 4);
+    EXPECT_EQ(f.ReadU32(), 0xDEADBEEFu);
+    EXPECT_THROW(f.ReadU8(), EReadError);
+  }
+  std::filesystem::remove(path);
+  EXPECT_THROW(TFileStream(path.string(), FileMode::OpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream("/", FileMode::OpenRead), EFOpenError);  // a directory
+}
+
+TEST(Lists, StringListHoldsAnyBytesAndChecksIndexes) {
+  TStringList l;
+  l.Add(std::string("a\0b", 3));
+  l.Add("");
+  EXPECT_EQ(l.Count(), 2);
+  EXPECT_EQ(l[0].size(), 3u);
+  try {
+    (void)l[2];
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_EQ(e.Message(), "List index out of bounds (2)");
+  }
+  TStringList copy;
+  copy.Assign(l);
+  EXPECT_EQ(copy, l);
+}
+
+namespace {
+int destroyed = 0;
+struct Counted {
+  explicit Counted(int i) : id(i) {}
+  int id;
+  ~Counted() { destroyed = destroyed * 10 + id; }
+};
+}  // namespace
+
+TEST(Lists, ObjectListOwnsAndFreesInOrder) {
+  destroyed = 0;
+  {
+    TObjectList<Counted> l;
+    l.Add(std::make_unique<Counted>(1));
+    l.Add(std::make_unique<Counted>(2));
+    l.Add(std::make_unique<Counted>(3));
+    EXPECT_THROW(l.At(3), EListError);
+    EXPECT_THROW(l.At(-1), EListError);
+    auto taken = l.Extract(1);
+    EXPECT_EQ(l.Count(), 2);
+    EXPECT_EQ(destroyed, 0);
+    l.Clear();
+    EXPECT_EQ(destroyed, 13);  // first to last
+  }
+  EXPECT_EQ(destroyed, 132);  // the extracted one goes with its owner
+}
+
+namespace {
+struct Holder : TSharedImage {
+  int* released;
+  explicit Holder(int* r) : released(r) {}
+  void ReleaseContents() override { ++*released; }
+};
+struct Thing : TPersistent {
+  std::string_view ClassName() const override { return "TThing"; }
+};
+struct Other : TPersistent {
+  std::string_view ClassName() const override { return "TOther"; }
+};
+}  // namespace
+
+TEST(SharedImage, CountsReferencesAndReleasesWithTheLast) {
+  int released = 0;
+  auto* h = new Holder(&released);
+  EXPECT_EQ(h->RefCount(), 0);
+  h->AddReference();
+  h->AddReference();
+  EXPECT_EQ(h->RefCount(), 2);
+  TSharedImage::DropReference(h);
+  EXPECT_EQ(released, 0);
+  TSharedImage::DropReference(h);
+  EXPECT_EQ(released, 1);
+  TSharedImage::DropReference(nullptr);  // null-safe
+
+  int released2 = 0;
+  {
+    TSharedRef<Holder> a(new Holder(&released2));
+    TSharedRef<Holder> b = a;
+    EXPECT_EQ(a->RefCount(), 2);
+    a.reset();
+    EXPECT_EQ(b->RefCount(), 1);
+  }
+  EXPECT_EQ(released2, 1);
+}
+
+TEST(Persistent, LastResortNamesSourceAndTarget) {
+  Thing t;
+  Other o;
+  try {
+    t.TakeFrom(&o);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "Cannot assign a TOther to a TThing");
+  }
+  try {
+    t.TakeFrom(nullptr);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "Cannot assign a nil to a TThing");
+  }
+}
