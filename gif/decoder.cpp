@@ -36,16 +36,6 @@ int NextInterlacedRow(int y, int h, int& pass) {
   return next;
 }
 
-// ---- CodeReader
-
-CodeReader::CodeReader(const std::uint8_t* base, std::size_t size, std::size_t start,
-                       tk::TGraphic* progress)
-    : base_(base),
-      end_(base + size),
-      next_(base + std::min(start, size)),
-      blockEnd_(next_),
-      progress_(progress && progress->OnProgress ? progress : nullptr) {}
-
 namespace {
 
 std::uint64_t LoadLE64(const std::uint8_t* p) {
@@ -54,51 +44,14 @@ std::uint64_t LoadLE64(const std::uint8_t* p) {
   return v;
 }
 
-}  // namespace
-
-bool CodeReader::Refill(int width) {
-  while (bits_ < width) {
-    std::size_t left = static_cast<std::size_t>(blockEnd_ - next_);
-    if (left == 0) {
-      // Take in the next sub-block; the terminator or the end of the data ends the codes.
-      if (ended_ || next_ == end_) return false;
-      unsigned length = *next_++;
-      blockEnd_ = next_;
-      if (length == 0) {
-        ended_ = true;
-        return false;
-      }
-      if (length > static_cast<std::size_t>(end_ - next_)) throw tk::EReadError();
-      blockEnd_ = next_ + length;
-      if (progress_) {
-        int percent = static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_));
-        if (percent != lastPercent_) {
-          lastPercent_ = percent;
-          progress_->Progress(progress_, tk::TProgressStage::Running, percent, false, {}, "");
-        }
-      }
-      continue;
-    }
-    if (left >= 8) {
-      // Take as many whole bytes as the accumulator holds.
-      int take = (63 - bits_) >> 3;
-      acc_ |= LoadLE64(next_) << bits_;
-      bits_ += take * 8;
-      next_ += take;
-      acc_ &= (std::uint64_t{1} << bits_) - 1;
-    } else {
-      acc_ |= std::uint64_t{*next_++} << bits_;
-      bits_ += 8;
-    }
-  }
-  return true;
+[[noreturn]] void Fail(std::string_view message) {
+  throw tk::EInvalidGraphicOperation(std::string(message));
 }
 
-namespace {
-
-// Where decoded pixels go: rows of the bottom-up pixel buffer, in plain or interlaced order.
-// Rows of depth 8 are written in place; rows of depth 1 and 4 are gathered one byte per pixel
-// and packed when they are complete.
+// Where decoded pixels go: the rows of the bottom-up pixel buffer, in plain or interlaced order.
+// The decoder writes one byte per pixel into the current row and asks for the next row when
+// the current one is full. Rows of depth 8 are written in place; rows of depth 1 and 4 are
+// gathered one byte per pixel and packed when they are complete.
 class PixelRows {
  public:
   PixelRows(std::uint8_t* pixels, int width, int height, int depth, bool interlaced)
@@ -108,53 +61,29 @@ class PixelRows {
         height_(width > 0 ? std::max(height, 0) : 0),
         depth_(depth),
         interlaced_(interlaced) {
-    if (depth_ < 8) {
-      gather_.resize(static_cast<std::size_t>(std::max(width, 0)));
-      row_ = gather_.data();
-    } else if (height_ > 0) {
-      row_ = RowStart(0);
-    }
+    if (depth_ < 8) gather_.resize(static_cast<std::size_t>(std::max(width, 0)));
   }
 
-  bool Done() const { return y_ >= height_; }
-  int SpaceInRow() const { return width_ - x_; }
-  // Where the next pixel goes; valid while not Done.
-  std::uint8_t* At() const { return row_ + x_; }
-  // Accounts for n pixels written at At(), n <= SpaceInRow().
-  void Advance(int n) {
-    x_ += n;
-    if (x_ == width_) NextRow();
+  // The first row, or null when there is none.
+  std::uint8_t* FirstRow() { return height_ > 0 ? Row() : nullptr; }
+
+  // Finishes the current row; the next row, or null when the image is complete.
+  std::uint8_t* NextRow() {
+    if (depth_ < 8) Pack(width_);
+    y_ = interlaced_ ? NextInterlacedRow(y_, height_, pass_) : y_ + 1;
+    return y_ < height_ ? Row() : nullptr;
   }
-  void Store(std::uint8_t value) {
-    row_[x_] = value;
-    Advance(1);
-  }
-  // Stores a run of pixels across rows; pixels beyond the last row are dropped.
-  void StoreRun(const std::uint8_t* p, int n) {
-    while (n > 0 && !Done()) {
-      int k = std::min(n, SpaceInRow());
-      std::memcpy(At(), p, static_cast<std::size_t>(k));
-      p += k;
-      n -= k;
-      Advance(k);
-    }
-  }
-  // Packs a row left incomplete when decoding ended.
-  void Finish() {
-    if (depth_ < 8 && x_ > 0 && !Done()) Pack(x_);
+
+  // Packs the first count pixels of a row left incomplete when decoding ended.
+  void Finish(int count) {
+    if (depth_ < 8 && count > 0 && y_ < height_) Pack(count);
   }
 
  private:
   std::uint8_t* RowStart(int y) const { return pixels_ + (height_ - 1 - y) * rowBytes_; }
+  std::uint8_t* Row() { return depth_ < 8 ? gather_.data() : RowStart(y_); }
 
-  void NextRow() {
-    if (depth_ < 8) Pack(width_);
-    y_ = interlaced_ ? NextInterlacedRow(y_, height_, pass_) : y_ + 1;
-    x_ = 0;
-    if (depth_ == 8 && y_ < height_) row_ = RowStart(y_);
-  }
-
-  // Packs the first count gathered pixels into row y_, leftmost pixel in the highest bits.
+  // Packs gathered pixels into row y_, the leftmost pixel in the highest bits.
   void Pack(int count) {
     std::uint8_t* out = RowStart(y_);
     const std::uint8_t* in = gather_.data();
@@ -176,13 +105,60 @@ class PixelRows {
   std::int64_t rowBytes_;
   int width_, height_, depth_;
   bool interlaced_;
-  int x_ = 0, y_ = 0, pass_ = 0;
-  std::uint8_t* row_ = nullptr;
+  int y_ = 0, pass_ = 0;
   std::vector<std::uint8_t> gather_;
 };
 
+// The sub-blocks of an LZW chain. The codes are read from the chain in place, one sub-block at
+// a time and only when its bits are needed; the zero-length terminator or the end of the data
+// ends the codes.
+class SubBlocks {
+ public:
+  SubBlocks(const std::uint8_t* base, std::size_t size, std::size_t start, tk::TGraphic* progress)
+      : base_(base), end_(base + size), next_(base + std::min(start, size)), progress_(progress) {}
+
+  struct Block {
+    const std::uint8_t* data;  // null at the end of the codes
+    const std::uint8_t* end;
+  };
+
+  // Takes in the next sub-block. A sub-block that is cut short fails with EReadError "Stream
+  // read error".
+  Block Next() {
+    if (ended_ || next_ == end_) return {nullptr, nullptr};
+    std::size_t length = *next_++;
+    if (length == 0) {
+      ended_ = true;
+      return {nullptr, nullptr};
+    }
+    if (length > static_cast<std::size_t>(end_ - next_)) throw tk::EReadError();
+    Block block{next_, next_ + length};
+    next_ += length;
+    if (progress_) Report();
+    return block;
+  }
+
+  // The stream position: the end of the last sub-block taken in.
+  std::size_t Position() const { return static_cast<std::size_t>(next_ - base_); }
+
+ private:
+  void Report() {
+    int percent = static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_));
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    progress_->Progress(progress_, tk::TProgressStage::Running, percent, false, {}, "");
+  }
+
+  const std::uint8_t* base_;
+  const std::uint8_t* end_;
+  const std::uint8_t* next_;
+  tk::TGraphic* progress_;
+  bool ended_ = false;
+  int lastPercent_ = -1;
+};
+
 // The string table: prefix code and last pixel of each code's string, and the string's length
-// (exact for codes whose strings were built from valid codes only; see Decode).
+// (kept for strings built from valid codes only; see Decode).
 struct StringTable {
   std::array<std::uint16_t, 4096> prefix{};
   std::array<std::uint8_t, 4096> suffix{};
@@ -190,12 +166,8 @@ struct StringTable {
   std::array<std::uint8_t, 4100> stack{};
 };
 
-// The stack limit: an expansion that already holds more entries than this is a cycle.
+// An expansion that already holds more stacked pixels than this runs round a cycle.
 constexpr int kStackLimit = 4096;
-
-[[noreturn]] void Fail(std::string_view message) {
-  throw tk::EInvalidGraphicOperation(std::string(message));
-}
 
 bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
             int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
@@ -211,83 +183,138 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
     damaged = true;
     codeSize = std::clamp(codeSize, 2, 9);
   }
+  const bool clamped = damaged;
   const unsigned clearCode = 1u << codeSize;
   const unsigned endCode = clearCode + 1;
   const unsigned firstFree = clearCode + 2;
   const unsigned pixelMask = (1u << std::clamp(bitDepth, 1, 8)) - 1;
 
+  // The string table. The codes below ClearCode are their own strings: one pixel, the code
+  // masked to the pixel depth.
   auto table = std::make_unique<StringTable>();
-  auto& prefix = table->prefix;
-  auto& suffix = table->suffix;
-  auto& length = table->length;
+  std::uint16_t* const prefix = table->prefix.data();
+  std::uint8_t* const suffix = table->suffix.data();
+  std::uint16_t* const length = table->length.data();
   std::uint8_t* const stack = table->stack.data();
-  for (unsigned c = 0; c < clearCode; ++c) length[c] = 1;
+  for (unsigned c = 0; c < clearCode; ++c) {
+    length[c] = 1;
+    suffix[c] = static_cast<std::uint8_t>(c & pixelMask);
+  }
 
-  PixelRows out(pixels, width, height, rowDepth, interlaced);
-  CodeReader in(base, size, start + 1, progress);
-
-  int codeWidth = codeSize + 1;
-  unsigned widthLimit = 1u << codeWidth;
-  unsigned codeMask = widthLimit - 1;
-  unsigned nextFree = firstFree;
-  bool tableFull = false;
-  // Set once a table entry is built on a code that is not a valid string of the current table
-  // (only damaged data does that). From then until the next ClearCode, strings are expanded
-  // one by one with the cycle check, since their lengths are no longer known.
-  bool irregular = false;
-  unsigned previous = 0;
-  std::uint8_t firstPixel = 0;
-  auto regular = [&](unsigned c) {
-    return c < clearCode || (!irregular && c >= firstFree && c < nextFree);
+  // The output position: out within the current row, which ends at rowEnd; out is null once
+  // the image is complete.
+  PixelRows rows(pixels, width, height, rowDepth, interlaced);
+  std::uint8_t* out = rows.FirstRow();
+  std::uint8_t* rowEnd = out ? out + width : nullptr;
+  auto advance = [&](int n) {  // n pixels were written at out, n <= rowEnd - out
+    out += n;
+    if (out == rowEnd) {
+      out = rows.NextRow();
+      rowEnd = out ? out + width : nullptr;
+    }
+  };
+  auto storeRun = [&](const std::uint8_t* p, int n) {  // pixels beyond the last row are dropped
+    while (n > 0 && out) {
+      int k = std::min<int>(n, static_cast<int>(rowEnd - out));
+      std::memcpy(out, p, static_cast<std::size_t>(k));
+      p += k;
+      n -= k;
+      advance(k);
+    }
   };
 
-  unsigned code = in.FetchCode(codeWidth, codeMask);
+  // FetchCode: the codes are packed least significant bit first; the bits taken in but not yet
+  // used wait in an accumulator.
+  SubBlocks blocks(base, size, start + 1, progress);
+  const std::uint8_t* in = nullptr;
+  const std::uint8_t* inEnd = nullptr;
+  std::uint64_t acc = 0;
+  int bits = 0;
+  int codeWidth = codeSize + 1;
+  unsigned codeMask = (1u << codeWidth) - 1;
+  auto fetchCode = [&]() -> unsigned {
+    while (bits < codeWidth) {
+      std::size_t left = static_cast<std::size_t>(inEnd - in);
+      if (left >= 8) {
+        int take = (63 - bits) >> 3;
+        acc |= LoadLE64(in) << bits;
+        bits += take * 8;
+        in += take;
+        acc &= (std::uint64_t{1} << bits) - 1;
+      } else if (left > 0) {
+        acc |= std::uint64_t{*in++} << bits;
+        bits += 8;
+      } else {
+        SubBlocks::Block block = blocks.Next();
+        if (!block.data) return EndOfCodes;
+        in = block.data;
+        inEnd = block.end;
+      }
+    }
+    unsigned code = static_cast<unsigned>(acc) & codeMask;
+    acc >>= codeWidth;
+    bits -= codeWidth;
+    return code;
+  };
+
+  unsigned widthLimit = 1u << codeWidth;
+  unsigned nextFree = firstFree;  // the table is full when it reaches 4096
+  // The codes below validEnd are strings of the current table built from valid codes only:
+  // nextFree, or ClearCode once damaged data has built an entry on a code that was not (then
+  // the lengths are no longer known, and until the next ClearCode strings are expanded pixel
+  // by pixel with the cycle check). ClearCode and EndCode are never asked about.
+  unsigned validEnd = firstFree;
+  unsigned previous = 0;
+  std::uint8_t firstPixel = 0;
+
+  unsigned code = fetchCode();
   if (code != clearCode && code != endCode && code != EndOfCodes) {
     // Data that does not begin with a ClearCode starts with a fresh table all the same.
     previous = code;
     firstPixel = static_cast<std::uint8_t>(code & pixelMask);
-    if (!out.Done()) out.Store(firstPixel);
-    code = in.FetchCode(codeWidth, codeMask);
+    if (out) {
+      *out = firstPixel;
+      advance(1);
+    }
+    code = fetchCode();
   }
 
-  while (code != endCode && code != EndOfCodes && !out.Done()) {
+  while (code != endCode && code != EndOfCodes && out) {
     if (code == clearCode) {
       codeWidth = codeSize + 1;
       widthLimit = 1u << codeWidth;
       codeMask = widthLimit - 1;
-      nextFree = firstFree;
-      tableFull = false;
-      irregular = false;
-      code = in.FetchCode(codeWidth, codeMask);
+      nextFree = validEnd = firstFree;
+      code = fetchCode();
       // A further ClearCode only resets again; an EndCode ends the image.
       if (code == clearCode) continue;
       previous = code;
       if (code == endCode || code == EndOfCodes) break;
       firstPixel = static_cast<std::uint8_t>(code & pixelMask);
-      out.Store(firstPixel);
+      *out = firstPixel;
+      advance(1);
     } else {
       // After a clamped code size only the codes that open a fresh table are stored.
-      if (damaged) break;
+      if (clamped) break;
       unsigned c = code;
-      bool repeat = code >= nextFree;  // not yet in the table: previous string + its first pixel
+      const bool repeat = code >= nextFree;  // not yet in the table: previous string + its first pixel
       if (repeat) c = previous;
-      if (regular(c)) {
+      if (c < validEnd) {
         // The length is known: write the string from its last pixel back to its first,
         // straight into the row when it fits, else onto the stack.
         int n = length[c] + (repeat ? 1 : 0);
-        bool direct = n <= out.SpaceInRow();
-        std::uint8_t* first = direct ? out.At() : stack;
-        std::uint8_t* p = first + n - 1;
+        const bool direct = n <= rowEnd - out;
+        std::uint8_t* p = (direct ? out : stack) + n - 1;
         if (repeat) *p-- = firstPixel;
         while (c >= clearCode) {
           *p-- = suffix[c];
           c = prefix[c];
         }
-        *p = firstPixel = static_cast<std::uint8_t>(c & pixelMask);
-        if (direct) out.Advance(n);
-        else out.StoreRun(stack, n);
+        *p = firstPixel = suffix[c];
+        if (direct) advance(n);
+        else storeRun(stack, n);
       } else {
-        irregular = true;
+        validEnd = clearCode;
         int sp = 0;
         if (repeat) stack[sp++] = firstPixel;
         while (c >= clearCode) {
@@ -302,35 +329,33 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
         if (damaged) break;
         stack[sp++] = firstPixel = static_cast<std::uint8_t>(c & pixelMask);
         std::reverse(stack, stack + sp);
-        out.StoreRun(stack, sp);
+        storeRun(stack, sp);
       }
-      if (!tableFull) {
-        if (!regular(previous)) irregular = true;
+      if (nextFree < 4096) {
+        const bool valid = previous < validEnd;
         prefix[nextFree] = static_cast<std::uint16_t>(previous);
         suffix[nextFree] = firstPixel;
-        length[nextFree] = irregular ? 0 : static_cast<std::uint16_t>(length[previous] + 1);
-        if (++nextFree == widthLimit) {
-          if (codeWidth < 12) {
-            ++codeWidth;
-            widthLimit <<= 1;
-            codeMask = widthLimit - 1;
-          } else {
-            tableFull = true;
-          }
+        length[nextFree] = valid ? static_cast<std::uint16_t>(length[previous] + 1) : 0;
+        ++nextFree;
+        validEnd = valid && validEnd != clearCode ? nextFree : clearCode;
+        if (nextFree == widthLimit && codeWidth < 12) {
+          ++codeWidth;
+          widthLimit <<= 1;
+          codeMask = widthLimit - 1;
         }
       }
       previous = code;
     }
-    code = in.FetchCode(codeWidth, codeMask);
+    code = fetchCode();
   }
 
-  if (code == EndOfCodes && !out.Done()) {
+  if (code == EndOfCodes && out) {
     // The data ran out while rows remain: a truncated image.
     if (!tolerate) Fail(tk::SReadError);
     damaged = true;
   }
-  out.Finish();
-  data.SetPosition(static_cast<std::int64_t>(in.Position()));
+  if (out) rows.Finish(static_cast<int>(width - (rowEnd - out)));
+  data.SetPosition(static_cast<std::int64_t>(blocks.Position()));
   return damaged;
 }
 

@@ -11,6 +11,7 @@
 #include "common/test_paths.h"
 #include "gif/decoder.h"
 #include "gif/gif.h"
+#include "gif_builder.h"
 #include "toolkit/streams.h"
 
 namespace {
@@ -59,21 +60,6 @@ std::vector<fs::path> CorpusFiles(const fs::path& dir) {
   return files;
 }
 
-// The pixel index at (x, y) of a decoded bitmap file image (y = 0 is the top row).
-unsigned IndexAt(const tk::TMemoryStream& dib, int x, int y) {
-  const std::uint8_t* file = dib.Memory();
-  int width, height, offset;
-  std::uint16_t bits;
-  std::memcpy(&offset, file + 10, 4);
-  std::memcpy(&width, file + 18, 4);
-  std::memcpy(&height, file + 22, 4);
-  std::memcpy(&bits, file + 28, 2);
-  const std::uint8_t* row = file + offset + (height - 1 - y) * gif::RowBytes(width, bits);
-  if (bits == 8) return row[x];
-  if (bits == 4) return x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4;
-  return row[x / 8] >> (7 - x % 8) & 1;
-}
-
 TEST(Conformance, CorpusFramesMatchGiflib) {
   REQUIRE_CORPUS();
   int compared = 0, framesCompared = 0, refused = 0;
@@ -118,11 +104,12 @@ TEST(Conformance, CorpusFramesMatchGiflib) {
       try { frame.DecodeToDIB(dib); } catch (const tk::Exception& e) { ADD_FAILURE() << "decode fails: " << e.Message(); continue; }
       // Values beyond the colour table are masked to the frame's bit depth.
       const unsigned mask = (1u << frame.Encoded->BitDepth) - 1;
+      const std::vector<unsigned> indices = giftest::DibIndices(dib.Bytes());
       int mismatches = 0;
       for (int y = 0; y < ref.height && mismatches < 5; ++y)
         for (int x = 0; x < ref.width && mismatches < 5; ++x) {
           unsigned expected = ref.indices[std::size_t(y) * ref.width + x] & mask;
-          unsigned actual = IndexAt(dib, x, y);
+          unsigned actual = indices[std::size_t(y) * ref.width + x];
           if (expected != actual) {
             ++mismatches;
             ADD_FAILURE() << "pixel (" << x << ", " << y << "): " << actual << ", giflib " << expected;
