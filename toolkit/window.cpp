@@ -184,7 +184,7 @@ void TForm::HandleInput(const TInputEvent& event) {
         Left = event.pos.X;
         Top = event.pos.Y;
         break;
-      case TInputEvent::Kind::Expose: presented_ = false; break;
+      case TInputEvent::Kind::Paint: presented_ = false; break;
       case TInputEvent::Kind::Close: Close(); break;
     }
   } catch (const std::exception& e) {

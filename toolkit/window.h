@@ -122,8 +122,8 @@ class TBitBtn : public TControl {
 
 // An input event as a backend delivers it; positions are in window coordinates.
 struct TInputEvent {
-  enum class Kind : std::uint8_t { MouseDown, MouseUp, KeyDown, KeyUp, Moved, Expose, Close };
-  Kind kind = Kind::Expose;
+  enum class Kind : std::uint8_t { MouseDown, MouseUp, KeyDown, KeyUp, Moved, Paint, Close };
+  Kind kind = Kind::Paint;
   TMouseButton button = mbLeft;
   TShiftState shift = 0;
   TPoint pos;              // mouse events: window coordinates; Moved: the new screen position
