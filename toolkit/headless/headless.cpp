@@ -6,7 +6,10 @@ namespace {
 
 std::string Join(const char* word, std::initializer_list<int> values) {
   std::string text = word;
-  for (int v : values) text += " " + std::to_string(v);
+  for (int v : values) {
+    text += ' ';
+    text += std::to_string(v);
+  }
   return text;
 }
 
