@@ -169,7 +169,7 @@ HRGN RegionFromMask(TBitmap& mask) {
 }
 
 void TForm1::FormCreate(TControl*) {
-  TLibrary library(LoadLibraryA("Mantle.dll"));
+  TLibrary library("Mantle.dll");
   TBitmap bitmap;
   bitmap.LoadFromResourceName(library.Handle(), MaskName);
   SetHeight(bitmap.Height());
@@ -279,7 +279,7 @@ void TForm1::Image8DblClick(TControl* Sender) {
   const std::int32_t number = StrToInt(DigitsOnly(PickSource));
   if (number >= 1 && number <= 8) PointerName = pointers[number - 1];
 
-  TLibrary library(LoadLibraryA("Vanes.dll"));
+  TLibrary library("Vanes.dll");
   TResourceStream stream(library.Handle(), PointerName, RT_RCDATA);
   Image2->Picture().Graphic()->LoadStream(stream);
 }
