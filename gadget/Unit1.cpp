@@ -120,14 +120,14 @@ TForm1::TForm1() : TForm("Form1") {
   for (TImage* edge : {Image5, Image6, Image8, Image7})
     edge->OnDblClick = Bind(this, &TForm1::Image8DblClick);
 
-  BitBtn1 = AddButton(this, "BitBtn1", 83, 136, 15, 13, 0, "", formdata::Glyph1(), 2);
-  BitBtn2 = AddButton(this, "BitBtn2", 100, 136, 15, 13, 1, "", formdata::Glyph2(), 2);
-  BitBtn3 = AddButton(this, "BitBtn3", 138, 136, 15, 13, 2, "", formdata::Glyph3(), 2);
-  BitBtn4 = AddButton(this, "BitBtn4", 155, 136, 15, 13, 3, "", formdata::Glyph4(), 2);
-  BitBtn6 = AddButton(this, "BitBtn6", 100, 100, 15, 13, 4, "Quit", formdata::Glyph6(), 2);
-  BitBtn7 = AddButton(this, "BitBtn7", 83, 100, 15, 13, 5, "OnTop", formdata::Glyph7(), 2);
-  BitBtn5 = AddButton(this, "BitBtn5", 138, 99, 15, 14, 6, "Vert Ruler", formdata::Glyph5(), 1);
-  BitBtn8 = AddButton(this, "BitBtn8", 155, 99, 15, 14, 7, "Horz Ruler", formdata::Glyph8(), 1);
+  BitBtn1 = AddButton(this, "BitBtn1", 83, 136, 15, 13, 0, "", formdata::Glyph("BitBtn1"), 2);
+  BitBtn2 = AddButton(this, "BitBtn2", 100, 136, 15, 13, 1, "", formdata::Glyph("BitBtn2"), 2);
+  BitBtn3 = AddButton(this, "BitBtn3", 138, 136, 15, 13, 2, "", formdata::Glyph("BitBtn3"), 2);
+  BitBtn4 = AddButton(this, "BitBtn4", 155, 136, 15, 13, 3, "", formdata::Glyph("BitBtn4"), 2);
+  BitBtn6 = AddButton(this, "BitBtn6", 100, 100, 15, 13, 4, "Quit", formdata::Glyph("BitBtn6"), 2);
+  BitBtn7 = AddButton(this, "BitBtn7", 83, 100, 15, 13, 5, "OnTop", formdata::Glyph("BitBtn7"), 2);
+  BitBtn5 = AddButton(this, "BitBtn5", 138, 99, 15, 14, 6, "Vert Ruler", formdata::Glyph("BitBtn5"), 1);
+  BitBtn8 = AddButton(this, "BitBtn8", 155, 99, 15, 14, 7, "Horz Ruler", formdata::Glyph("BitBtn8"), 1);
   BitBtn1->OnClick = Bind(this, &TForm1::BitBtn1Click);
   BitBtn1->OnExit = Bind(this, &TForm1::BitBtn1Exit);
   BitBtn2->OnClick = Bind(this, &TForm1::BitBtn2Click);
