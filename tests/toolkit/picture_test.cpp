@@ -31,13 +31,12 @@ class PictureTest : public ::testing::Test {
 };
 
 std::vector<std::uint8_t> Stored(std::string_view name, std::string_view text) {
-  std::vector<std::uint8_t> v{static_cast<std::uint8_t>(name.size())};
-  v.insert(v.end(), name.begin(), name.end());
-  const auto n = static_cast<std::uint32_t>(text.size());
-  v.insert(v.end(), {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                     static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)});
-  v.insert(v.end(), text.begin(), text.end());
-  return v;
+  TMemoryStream s;
+  s.WriteU8(static_cast<std::uint8_t>(name.size()));
+  s.WriteBuffer(name.data(), name.size());
+  s.WriteU32(static_cast<std::uint32_t>(text.size()));
+  s.WriteBuffer(text.data(), text.size());
+  return s.Release();
 }
 
 std::string Text(const TPicture& p) {
