@@ -124,3 +124,39 @@ TEST(Conformance, CorpusFramesMatchGiflib) {
 }
 
 }  // namespace
+
+namespace {
+
+// The fuzzer-made files of the corpus: read as a file is loaded (decoding frame 0 at once), then
+// every remaining frame decoded, with and without damage tolerance. Nothing may crash or leak.
+TEST(Robustness, FuzzerMadeFilesReadAndDecode) {
+  REQUIRE_CORPUS();
+  const fs::path dir = testpaths::CorpusDir() / "suite-libnsgif" / "test" / "ns-afl-gif";
+  ASSERT_TRUE(fs::is_directory(dir));
+  int files = 0, loaded = 0;
+  for (const fs::path& path : CorpusFiles(dir)) {
+    std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
+    for (bool tolerate : {true, false}) {
+      giftest::Tolerate setting(tolerate);
+      gif::TGIFImage picture;
+      tk::TReadOnlyMemoryStream stream(bytes);
+      try {
+        picture.LoadStream(stream);
+        loaded += tolerate;
+      } catch (const tk::Exception&) {
+      }
+      for (int i = 0; i < picture.FrameCount(); ++i) {
+        tk::TMemoryStream image;
+        try {
+          picture.FrameAt(i).DecodeToDIB(image);
+        } catch (const tk::Exception&) {
+        }
+      }
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 250);
+  std::printf("%d fuzzer-made files, %d load with damage tolerated\n", files, loaded);
+}
+
+}  // namespace

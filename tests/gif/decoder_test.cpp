@@ -75,7 +75,6 @@ TEST(BitmapImage, RowDepthFromBitDepth) {
     EXPECT_EQ(f.dib.Bytes()[28], c.rowDepth);
     EXPECT_EQ(U32At(f.dib, 10), 54u + (4u << c.rowDepth));
     // The entries beyond the table's count are 0x80 all through.
-    auto bytes = f.dib.Bytes();
     for (int i = 1 << c.depth; i < 1 << c.rowDepth; ++i)
       EXPECT_EQ(U32At(f.dib, 54 + 4 * i), 0x80808080u) << "entry " << i;
   }
