@@ -194,6 +194,14 @@ inline void Read(gif::TGIFImage& picture, const Bytes& bytes, bool decodeFirst =
   picture.ReadGIF(stream.Size(), stream, decodeFirst);
 }
 
+// Counts the changes a picture signals.
+struct ChangeCounter {
+  explicit ChangeCounter(gif::TGIFImage& picture) {
+    picture.OnChange = [this](tk::TGraphic*) { ++count; };
+  }
+  int count = 0;
+};
+
 // Sets TolerateDamage for the life of the guard.
 class Tolerate {
  public:

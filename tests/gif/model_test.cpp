@@ -13,13 +13,6 @@ using gif::TGIFImage;
 
 namespace {
 
-struct ChangeCounter {
-  explicit ChangeCounter(TGIFImage& picture) {
-    picture.OnChange = [this](tk::TGraphic*) { ++count; };
-  }
-  int count = 0;
-};
-
 // Two frames: a 3 x 2 one with a local table and a comment at (1, 2), and a 2 x 2 one at (4, 0)
 // with a transparent colour; a global table; looping; a trailing comment.
 Bytes TwoFrames() {

@@ -11,14 +11,6 @@ using gif::TGIFImage;
 
 namespace {
 
-// Counts the changes a picture signals.
-struct ChangeCounter {
-  explicit ChangeCounter(TGIFImage& picture) {
-    picture.OnChange = [this](tk::TGraphic*) { ++count; };
-  }
-  int count = 0;
-};
-
 Bytes OneImage(const Bytes& before = {}, const Bytes& after = {0x3B}) {
   Bytes b = Screen(2, 2, 0x81);
   b << Table(4) << before << Descriptor(0, 0, 2, 2) << LiteralData(2, {0, 1, 2, 3}) << after;
