@@ -48,16 +48,18 @@ struct ColorHistogram {
     Clear();
     const std::size_t in = RowBytes(image.width, 24);
     const std::uint8_t mr = mask[0], mg = mask[1], mb = mask[2];
+    // Runs of one colour are common: each run is looked up once and counted as a whole.
+    int last = -1, run = 0;
+    HistogramEntry* hit = nullptr;
     for (int y = 0; y < image.height; ++y) {
       const std::uint8_t* p = image.pixels + y * in;
-      // Runs of one colour are common; they are counted without probing again.
-      int last = -1;
-      HistogramEntry* hit = nullptr;
       for (int x = 0; x < image.width; ++x, p += 3) {
-        int b = p[0] & mb, g = p[1] & mg, r = p[2] & mr;
-        int colour = r << 16 | g << 8 | b;
+        const int b = p[0] & mb, g = p[1] & mg, r = p[2] & mr;
+        const int colour = r << 16 | g << 8 | b;
         if (colour != last) {
-          int s = Find(r, g, b);
+          if (hit) hit->count += run;
+          run = 0;
+          const int s = Find(r, g, b);
           if (slot[s] == EmptySlot) {
             if (entries == MaxEntries) return false;
             slot[s] = static_cast<std::uint16_t>(entries);
@@ -68,9 +70,10 @@ struct ColorHistogram {
           hit = &entry[slot[s]];
           last = colour;
         }
-        ++hit->count;
+        ++run;
       }
     }
+    if (hit) hit->count += run;
     return true;
   }
 
