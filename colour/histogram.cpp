@@ -46,7 +46,7 @@ struct ColorHistogram {
   // Counts every pixel; false when the image has more masked colours than the table holds.
   bool Count(WorkImage image) {
     Clear();
-    const std::size_t in = RowBytes(image.width, 24);
+    const std::size_t in = DibRowBytes(image.width, 24);
     const std::uint8_t mr = mask[0], mg = mask[1], mb = mask[2];
     // Runs of one colour are common: each run is looked up once and counted as a whole.
     int last = -1, run = 0;

@@ -111,7 +111,7 @@ int MedianCut(WorkImage image, std::uint8_t* palette, int wanted) {
   // the 24-bit pixels under it have been overwritten.
   const std::size_t pixelCount = std::size_t(image.width) * std::size_t(image.height);
   std::vector<std::uint16_t> index(pixelCount);
-  const std::size_t in = RowBytes(image.width, 24);
+  const std::size_t in = DibRowBytes(image.width, 24);
   std::uint16_t* ix = index.data();
   for (int y = 0; y < image.height; ++y) {
     const std::uint8_t* p = image.pixels + y * in;
@@ -156,7 +156,7 @@ int MedianCut(WorkImage image, std::uint8_t* palette, int wanted) {
   }
 
   // Output: each pixel becomes the box of its cell, rows in the input's order, padding zero.
-  const std::size_t out = RowBytes(image.width, 8);
+  const std::size_t out = DibRowBytes(image.width, 8);
   if (pixelCount == 0) return count;
   std::memset(image.pixels, 0, out * image.height);
   ix = index.data();

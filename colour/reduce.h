@@ -1,25 +1,24 @@
 // The six reduction methods that turn a 24-bit pixel area into 8-bit palette indices, in place.
 //
-// Every method reads a WorkImage: rows bottom row first, each RowBytes(width, 24) bytes long, blue,
+// Every method reads a WorkImage: rows bottom row first, each DibRowBytes(width, 24) bytes long, blue,
 // green, red per pixel. It fills a 256-entry palette area (4 bytes per entry: blue, green, red,
-// reserved) and overwrites the WorkImage from its start with rows of RowBytes(width, 8) bytes,
+// reserved) and overwrites the WorkImage from its start with rows of DibRowBytes(width, 8) bytes,
 // keeping the row order. Writing in place is safe: output byte x of row r lies at or before input
 // byte 3x of the same row, and output row r ends before input row r + 1 begins.
 //
 // The caller guarantees that width and height are at least 0 and that the area holds
-// RowBytes(width, 24) * height bytes.
+// DibRowBytes(width, 24) * height bytes.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "toolkit/gdi.h"
+
 namespace colour {
 
-// Bytes of one stored row of a device-independent bitmap.
-constexpr std::uint32_t RowBytes(std::uint32_t width, std::uint32_t bits) {
-  return static_cast<std::uint32_t>((std::uint64_t{width} * bits + 31) / 32 * 4);
-}
+using tk::DibRowBytes;
 
 // The shape every method shares: the size from the 24-bit info header, the WorkImage that is
 // also the output area, and the 1024-byte palette area.
@@ -36,8 +35,8 @@ inline constexpr int PaletteBytes = 4 * PaletteEntries;
 // results over the WorkImage as 8-bit rows with zero padding.
 template <class Index>
 void MapPixels(WorkImage image, Index index) {
-  const std::size_t in = RowBytes(image.width, 24);
-  const std::size_t out = RowBytes(image.width, 8);
+  const std::size_t in = DibRowBytes(image.width, 24);
+  const std::size_t out = DibRowBytes(image.width, 8);
   for (int y = 0; y < image.height; ++y) {
     const std::uint8_t* src = image.pixels + y * in;
     std::uint8_t* dst = image.pixels + y * out;

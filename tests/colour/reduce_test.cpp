@@ -24,15 +24,15 @@ struct TestImage {
   std::vector<std::uint8_t> bytes;
   std::array<std::uint8_t, PaletteBytes> palette;
 
-  TestImage(int w, int h, Rgb fill = {0, 0, 0}) : width(w), height(h), bytes(RowBytes(w, 24) * h + 1, 0xEE) {
+  TestImage(int w, int h, Rgb fill = {0, 0, 0}) : width(w), height(h), bytes(DibRowBytes(w, 24) * h + 1, 0xEE) {
     palette.fill(0xEE);
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) Set(x, y, fill);
-      for (std::size_t p = 3 * w; p < RowBytes(w, 24); ++p) bytes[y * RowBytes(w, 24) + p] = 0;
+      for (std::int64_t p = 3 * w; p < DibRowBytes(w, 24); ++p) bytes[y * DibRowBytes(w, 24) + p] = 0;
     }
   }
   void Set(int x, int y, Rgb c) {
-    std::uint8_t* p = &bytes[y * RowBytes(width, 24) + 3 * x];
+    std::uint8_t* p = &bytes[y * DibRowBytes(width, 24) + 3 * x];
     p[0] = static_cast<std::uint8_t>(c.b);
     p[1] = static_cast<std::uint8_t>(c.g);
     p[2] = static_cast<std::uint8_t>(c.r);
@@ -42,15 +42,15 @@ struct TestImage {
     for (std::size_t i = 0; i < pixels.size(); ++i) Set(int(i % width), int(i / width), pixels[i]);
   }
   WorkImage Work() { return {width, height, bytes.data()}; }
-  int Index(int x, int y) const { return bytes[y * RowBytes(width, 8) + x]; }
+  int Index(int x, int y) const { return bytes[y * DibRowBytes(width, 8) + x]; }
   Rgb Entry(int i) const { return {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i]}; }
   int Reserved(int i) const { return palette[4 * i + 3]; }
   Rgb Colour(int x, int y) const { return Entry(Index(x, y)); }
   // Output row padding and the byte past the area are untouched or zero.
   void ExpectPaddingZero() const {
     for (int y = 0; y < height; ++y)
-      for (std::size_t p = width; p < RowBytes(width, 8); ++p)
-        EXPECT_EQ(bytes[y * RowBytes(width, 8) + p], 0) << "row " << y << " byte " << p;
+      for (std::int64_t p = width; p < DibRowBytes(width, 8); ++p)
+        EXPECT_EQ(bytes[y * DibRowBytes(width, 8) + p], 0) << "row " << y << " byte " << p;
     EXPECT_EQ(bytes.back(), 0xEE) << "wrote past the area";
   }
 };
