@@ -204,7 +204,7 @@ void TBitmap::LoadStream(TStream& stream) {
 }
 
 void TBitmap::LoadFromPackedDib(std::span<const std::uint8_t> data) {
-  UniqueBitmap bitmap = ReadPackedDib(data);
+  UniqueBitmap bitmap = ReadPackedDib(data).bitmap;
   UniquePalette palette = bitmap->Indexed() ? PaletteFromColors(bitmap->colors) : nullptr;
   Replace(std::move(bitmap), std::move(palette), false);
 }

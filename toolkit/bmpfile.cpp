@@ -227,7 +227,10 @@ BitmapFileResult ReadBitmapFile(std::span<const std::uint8_t> data) {
   return {std::move(bitmap), consumed};
 }
 
-UniqueBitmap ReadPackedDib(std::span<const std::uint8_t> data) { return ParseDib(data, std::nullopt).first; }
+BitmapFileResult ReadPackedDib(std::span<const std::uint8_t> data) {
+  auto [bitmap, end] = ParseDib(data, std::nullopt);
+  return {std::move(bitmap), end};
+}
 
 std::vector<std::uint8_t> BitmapFileBytes(HBITMAP b) {
   std::vector<std::uint8_t> out;

@@ -28,8 +28,9 @@ struct BitmapFileResult {
 
 // A whole BMP file, from its "BM" signature.
 BitmapFileResult ReadBitmapFile(std::span<const std::uint8_t> data);
-// A packed DIB (the form of a bitmap resource): info header, colour table, pixels.
-UniqueBitmap ReadPackedDib(std::span<const std::uint8_t> data);
+// A packed DIB (the form of a bitmap resource, and of an icon's image): info header, colour
+// table, pixels.
+BitmapFileResult ReadPackedDib(std::span<const std::uint8_t> data);
 
 // The bitmap as a BMP file. A device bitmap is written at 32 bits (1 bit when monochrome).
 std::vector<std::uint8_t> BitmapFileBytes(HBITMAP bitmap);

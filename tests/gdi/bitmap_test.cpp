@@ -86,8 +86,12 @@ TEST(Bitmap, PixelFormatCodesAndConversions) {
     EXPECT_EQ(b.PixelFormat(), f);
     EXPECT_EQ(b.HandleType(), f == pfDevice ? TBitmapHandleType::bmDDB : TBitmapHandleType::bmDIB);
     EXPECT_EQ(b.Canvas().Pixels(1, 0), RGB(255, 255, 255)) << int(f);
-    if (f != pf1bit) EXPECT_EQ(b.Canvas().Pixels(0, 0), RGB(255, 0, 0)) << int(f);
-    if (f != pfDevice && f <= pf8bit) EXPECT_NE(b.CurrentPalette(), nullptr) << int(f);
+    if (f != pf1bit) {
+      EXPECT_EQ(b.Canvas().Pixels(0, 0), RGB(255, 0, 0)) << int(f);
+    }
+    if (f != pfDevice && f <= pf8bit) {
+      EXPECT_NE(b.CurrentPalette(), nullptr) << int(f);
+    }
   }
   try {
     b.SetPixelFormat(pfCustom);
