@@ -43,17 +43,15 @@ Bytes Image(int size, int bits, const std::vector<std::uint32_t>& palette, Pixel
   const std::size_t maskStride = static_cast<std::size_t>((size + 31) / 32 * 4);
   for (int y = size - 1; y >= 0; --y) {
     Bytes row(stride, 0);
+    auto orInto = [&](int at, std::uint32_t v) { row.at(static_cast<std::size_t>(at)) |= static_cast<std::uint8_t>(v); };
     for (int x = 0; x < size; ++x) {
       const std::uint32_t v = pixel(x, y);
       switch (bits) {
-        case 1: row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>((v & 1) << (7 - x % 8)); break;
-        case 4: row[static_cast<std::size_t>(x / 2)] |= static_cast<std::uint8_t>((v & 0xF) << (x % 2 ? 0 : 4)); break;
-        case 8: row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(v); break;
-        case 24:
-          for (int k = 0; k < 3; ++k) row[static_cast<std::size_t>(3 * x + k)] = static_cast<std::uint8_t>(v >> (8 * k));
-          break;
+        case 1: orInto(x / 8, (v & 1) << (7 - x % 8)); break;
+        case 4: orInto(x / 2, (v & 0xF) << (x % 2 ? 0 : 4)); break;
+        case 8: orInto(x, v & 0xFF); break;
         default:
-          for (int k = 0; k < 4; ++k) row[static_cast<std::size_t>(4 * x + k)] = static_cast<std::uint8_t>(v >> (8 * k));
+          for (int k = 0; k < bits / 8; ++k) orInto(bits / 8 * x + k, (v >> (8 * k)) & 0xFF);
       }
     }
     b.insert(b.end(), row.begin(), row.end());
@@ -281,7 +279,9 @@ TEST(Icon, RealFilesFromDebianPackages) {
     icon.LoadFromFile((dir / "reftests/squares.ico").string());
     EXPECT_EQ(icon.Width(), 100);
     EXPECT_EQ(icon.BitCount(), 4);
-    if (magick) EXPECT_EQ(DrawnOver(icon, clWhite), ImageMagickFlattened((dir / "reftests/squares.ico").string(), clWhite));
+    if (magick) {
+      EXPECT_EQ(DrawnOver(icon, clWhite), ImageMagickFlattened((dir / "reftests/squares.ico").string(), clWhite));
+    }
   }
   {
     // Eighteen images, one of them PNG: the 32 x 32 one with alpha is taken.
