@@ -5,6 +5,7 @@
 
 #include "toolkit/bmpfile.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/library.h"
 #include "toolkit/streams.h"
 
 namespace tk {
@@ -207,6 +208,11 @@ void TBitmap::LoadFromPackedDib(std::span<const std::uint8_t> data) {
   UniqueBitmap bitmap = ReadPackedDib(data).bitmap;
   UniquePalette palette = bitmap->Indexed() ? PaletteFromColors(bitmap->colors) : nullptr;
   Replace(std::move(bitmap), std::move(palette), false);
+}
+
+void TBitmap::LoadFromResourceName(HMODULE module, const std::string& name) {
+  const TResourceData resource = LoadResource(module, TResName(name), RT_BITMAP);
+  LoadFromPackedDib(resource.Bytes);
 }
 
 void TBitmap::SaveStream(TStream& stream) {

@@ -84,6 +84,9 @@ class TBitmap : public TGraphic {
 
   // The bitmap of a packed DIB (a bitmap resource's data).
   void LoadFromPackedDib(std::span<const std::uint8_t> data);
+  // The bitmap resource (RT_BITMAP) of that name in a library (null: the program's own
+  // resources); fails with EResNotFound "Resource %s not found", or as a bad bitmap.
+  void LoadFromResourceName(HMODULE module, const std::string& name);
 
   TCanvas& Canvas();
 

@@ -12,7 +12,9 @@
 #include "toolkit/bitmap.h"
 #include "toolkit/bmpfile.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/library.h"
 #include "toolkit/streams.h"
+#include "tools/mkreslib/reslib.h"
 
 using namespace tk;
 using gditest::Dib;
@@ -273,6 +275,27 @@ TEST(BmpFile, PackedDibOfAResource) {
   b.LoadFromPackedDib(std::span<const std::uint8_t>(file).subspan(14));
   EXPECT_EQ(b.Canvas().Pixels(0, 0), RGB(4, 5, 6));
   EXPECT_THROW(b.LoadFromPackedDib(std::span<const std::uint8_t>(file).subspan(14, 30)), EInvalidGraphic);
+}
+
+TEST(BmpFile, BitmapResourceOfASideLibraryByName) {
+  const Bytes file = MakeFile(40, 2, 1, 24, BI_RGB, {}, {}, {0, 0, 255, 255, 0, 0, 0, 0});
+  const Bytes dll = reslib::BuildResourceDll({{RT_BITMAP, "B", reslib::BitmapResource(file)},
+                                              {RT_BITMAP, "BAD", {40, 0, 0}}},
+                                             reslib::ImageFormat::Pe32);
+  HMODULE module = LoadLibraryFromImage(dll, "Masks.dll");
+  ASSERT_NE(module, nullptr);
+  TBitmap b;
+  b.LoadFromResourceName(module, "b");
+  EXPECT_EQ(PixelsOf(b), (std::vector<COLORREF>{RGB(255, 0, 0), RGB(0, 0, 255)}));
+  try {
+    b.LoadFromResourceName(module, "C");
+    ADD_FAILURE();
+  } catch (const EResNotFound& e) {
+    EXPECT_STREQ(e.what(), "Resource C not found");
+  }
+  EXPECT_THROW(b.LoadFromResourceName(module, "BAD"), EInvalidGraphic);
+  EXPECT_EQ(b.Width(), 2);
+  FreeLibrary(module);
 }
 
 namespace {
