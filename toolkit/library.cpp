@@ -41,8 +41,6 @@ std::vector<OwnResource>& OwnResources() {
   return resources;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::filesystem::path ProgramFolder() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -77,11 +75,7 @@ HMODULE Fail(std::string_view name, std::string_view reason) {
 
 bool TResName::Matches(const TResName& other) const {
   if (isId_ != other.isId_) return false;
-  if (isId_) return id_ == other.id_;
-  if (name_.size() != other.name_.size()) return false;
-  for (std::size_t i = 0; i < name_.size(); ++i)
-    if (Lower(name_[i]) != Lower(other.name_[i])) return false;
-  return true;
+  return isId_ ? id_ == other.id_ : SameText(name_, other.name_);
 }
 
 HMODULE LoadLibraryFromImage(std::vector<std::uint8_t> image, std::string_view name) {

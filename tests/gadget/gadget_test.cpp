@@ -77,8 +77,10 @@ class GadgetTest : public ::testing::Test {
 // A bitmap of one colour.
 std::unique_ptr<TBitmap> SolidBitmap(int width, int height, TColor colour) {
   auto b = std::make_unique<TBitmap>();
-  b->SetSize(width, height);
-  b->Canvas().Brush().SetColor(colour);
+  b->SetPixelFormat(pf24bit);
+  b->SetWidth(width);
+  b->SetHeight(height);
+  b->Canvas().Brush().Color = colour;
   b->Canvas().FillRect({0, 0, width, height});
   return b;
 }
@@ -367,6 +369,85 @@ TEST_F(GadgetTest, QuitClosesTheWindowAndEndsTheLoop) {
   ClickOn(form->BitBtn6);
   EXPECT_TRUE(Application().Terminated());
   EXPECT_FALSE(h->Last().visible);
+}
+
+// ---- Outline from a mask ---------------------------------------------------------------------
+
+// A 24-bit bitmap from rows of colours (0x00BBGGRR).
+std::unique_ptr<TBitmap> MaskOf(const std::vector<std::vector<TColor>>& rows) {
+  auto b = SolidBitmap(rows.empty() ? 0 : int(rows[0].size()), int(rows.size()), 0);
+  for (std::size_t y = 0; y < rows.size(); ++y)
+    for (std::size_t x = 0; x < rows[y].size(); ++x) b->Canvas().SetPixels(int(x), int(y), rows[y][x]);
+  return b;
+}
+
+std::vector<TRect> RectsFromMask(TBitmap& mask) {
+  UniqueRegion region(gadget::RegionFromMask(mask));
+  return RegionRects(region.get());
+}
+
+// The outline as the per-run subtraction builds it: the full rectangle less each white run.
+UniqueRegion SubtractWhiteRuns(TBitmap& mask) {
+  const int w = mask.Width(), h = mask.Height();
+  UniqueRegion r(CreateRectRgn(0, 0, w, h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w;) {
+      if (mask.Canvas().Pixels(x, y) != 0xFFFFFF) {
+        ++x;
+        continue;
+      }
+      int start = x;
+      while (x < w && mask.Canvas().Pixels(x, y) == 0xFFFFFF) ++x;
+      UniqueRegion run(CreateRectRgn(start, y, x, y + 1));
+      CombineRgn(r.get(), r.get(), run.get(), RGN_DIFF);
+    }
+  return r;
+}
+
+constexpr TColor K = 0x000000, W = 0xFFFFFF, NearWhite = 0xFFFFFE;
+
+TEST(RegionFromMask, GivesTheExactRectanglesOfTheNonWhitePixels) {
+  EXPECT_EQ(RectsFromMask(*MaskOf({{K, K, K, K}, {K, K, K, K}, {K, 0x123456, K, K}})),
+            (std::vector<TRect>{{0, 0, 4, 3}}));
+  EXPECT_TRUE(RectsFromMask(*MaskOf({{W, W, W}, {W, W, W}})).empty());
+  // A full white row is removed whole; a single white pixel removes exactly that pixel.
+  EXPECT_EQ(RectsFromMask(*MaskOf({{K, K, K}, {W, W, W}, {K, W, K}})),
+            (std::vector<TRect>{{0, 0, 3, 1}, {0, 2, 1, 3}, {2, 2, 3, 3}}));
+  // Near white is inside; a white run reaching the right end is cut to the row's end.
+  EXPECT_EQ(RectsFromMask(*MaskOf({{NearWhite, W, W}, {K, K, K}})),
+            (std::vector<TRect>{{0, 0, 1, 1}, {0, 1, 3, 2}}));
+  // Equal rows that follow each other make one band.
+  EXPECT_EQ(RectsFromMask(*MaskOf({{W, K, W}, {W, K, W}, {W, K, K}})),
+            (std::vector<TRect>{{1, 0, 2, 2}, {1, 2, 3, 3}}));
+  TBitmap empty;
+  EXPECT_TRUE(RectsFromMask(empty).empty());
+}
+
+TEST(RegionFromMask, EqualsTheFullRectangleLessEachWhiteRun) {
+  // A noisy mask and the two masks of the build.
+  std::vector<std::vector<TColor>> rows(37, std::vector<TColor>(53));
+  std::uint32_t seed = 12345;
+  for (auto& row : rows)
+    for (TColor& c : row) {
+      seed = seed * 1103515245 + 12345;
+      c = (seed >> 16) % 3 == 0 ? K : W;
+    }
+  std::vector<std::unique_ptr<TBitmap>> masks;
+  masks.push_back(MaskOf(rows));
+  TLibrary mantle((BinDir / "Mantle.dll").c_str());
+  ASSERT_TRUE(mantle) << LastLibraryError();
+  for (const char* name : {"B", "C"}) {
+    masks.push_back(std::make_unique<TBitmap>());
+    masks.back()->LoadFromPackedDib(LoadResource(mantle.Handle(), name, RT_BITMAP).Bytes);
+    EXPECT_EQ(masks.back()->Width(), 251);
+    EXPECT_EQ(masks.back()->Height(), 249);
+  }
+  for (auto& mask : masks) {
+    UniqueRegion ours(gadget::RegionFromMask(*mask));
+    UniqueRegion reference = SubtractWhiteRuns(*mask);
+    EXPECT_TRUE(EqualRgn(ours.get(), reference.get()));
+    EXPECT_EQ(RegionRects(ours.get()), RegionRects(reference.get()));
+  }
 }
 
 }  // namespace

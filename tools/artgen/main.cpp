@@ -26,7 +26,7 @@ std::vector<std::uint8_t> BitmapFile(const Picture& p) {
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) {
       std::uint32_t rgb = Palette[p.At(x, y)];
-      bitmap.Canvas().SetPixel(x, y, ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16));
+      bitmap.Canvas().SetPixels(x, y, ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16));
     }
   tk::TMemoryStream out;
   bitmap.SaveStream(out);
