@@ -23,6 +23,7 @@ inline constexpr std::string_view SFCreateError = "Cannot create file %s";
 inline constexpr std::string_view SUnknownExtension = "Unknown picture file extension (.%s)";
 inline constexpr std::string_view SUnknownClipboardFormat = "Unsupported clipboard format";
 inline constexpr std::string_view SClassNotFound = "Class %s not found";
+inline constexpr std::string_view SCannotOpenClipboard = "Cannot open clipboard";
 inline constexpr std::string_view SInvalidImage = "Bitmap image is not valid";
 inline constexpr std::string_view SOutOfResources = "Out of system resources";
 
@@ -99,9 +100,22 @@ class EOutOfResources : public Exception {
   using Exception::Exception;
 };
 
+// A class name that the class registry does not know.
+class EClassNotFound : public Exception {
+  using Exception::Exception;
+};
+
+class EClipboardError : public Exception {
+  using Exception::Exception;
+};
+
 // The decimal value of a text, as the integer conversion of the platform reads it: optional
 // blanks, an optional sign, decimal digits (or '$' and hex digits); anything else fails with
 // EConvertError "'%s' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
+
+// Texts compared, or turned to lower case, without regard to the case of the letters a-z.
+bool SameText(std::string_view a, std::string_view b);
+std::string LowerCase(std::string_view text);
 
 }  // namespace tk

@@ -43,6 +43,7 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
+  if (count < 0) throw EReadError();
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 16)));
   std::int64_t left = count;
   while (left > 0) {
@@ -101,6 +102,9 @@ std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
   if (count == 0) return 0;
+  // A position far beyond the end cannot be written there: nothing is written.
+  if (count > data_.max_size() || static_cast<std::uint64_t>(position_) > data_.max_size() - count)
+    return 0;
   std::size_t end = static_cast<std::size_t>(position_) + count;
   if (end > data_.size()) {
     if (end > data_.capacity()) data_.reserve(std::max(end, data_.capacity() * 2));

@@ -44,7 +44,8 @@ class TStream {
   void WriteBuffer(std::span<const std::uint8_t> bytes) { WriteBuffer(bytes.data(), bytes.size()); }
 
   // Copies count bytes from the source's position (count 0: the whole source from its start).
-  // Returns the number of bytes copied; fails with EReadError if the source runs short.
+  // Returns the number of bytes copied; fails with EReadError if the source runs short or the
+  // count is negative.
   std::int64_t CopyFrom(TStream& source, std::int64_t count);
 
   // Little-endian helpers built on the exact read and write.

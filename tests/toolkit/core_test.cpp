@@ -82,6 +82,19 @@ TEST(MemoryStream, SeekTruncateAndGrow) {
   EXPECT_THROW(s.ReadU8(), EReadError);
 }
 
+TEST(MemoryStream, CopyFromTakesExactlyTheCount) {
+  TMemoryStream source(std::vector<std::uint8_t>{1, 2, 3, 4, 5});
+  TMemoryStream target;
+  source.SetPosition(1);
+  EXPECT_EQ(target.CopyFrom(source, 3), 3);
+  EXPECT_EQ(std::vector<std::uint8_t>(target.Bytes().begin(), target.Bytes().end()),
+            (std::vector<std::uint8_t>{2, 3, 4}));
+  EXPECT_THROW(target.CopyFrom(source, 2), EReadError);  // one byte left
+  EXPECT_THROW(target.CopyFrom(source, -1), EReadError);
+  EXPECT_EQ(target.CopyFrom(source, 0), 5);  // 0: the whole source from its start
+  EXPECT_EQ(target.Size(), 8);
+}
+
 TEST(ReadOnlyStream, ReadsAndRefusesWrites) {
   static const std::uint8_t bytes[] = {1, 2, 3};
   TReadOnlyMemoryStream s(bytes);

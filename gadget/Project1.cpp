@@ -1,0 +1,33 @@
+// The program: connects to the X display, creates the gadget window and runs the message loop.
+#include <cstdio>
+#include <memory>
+
+#include "gadget/Unit1.h"
+#include "gif/gif.h"
+#include "toolkit/window.h"
+#include "toolkit/x11/x11.h"
+
+int main() {
+  std::unique_ptr<tk::TWindowBackend> display;
+  try {
+    display = tk::x11::Open();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "protractor: %s\n", e.what());
+    return 1;
+  }
+  // Module initialisation: the GIF picture class is known to the picture machinery before the
+  // window reads its stored dial picture.
+  gif::TGifModule gifModule;
+
+  tk::Application().Initialize(std::move(display));
+  {
+    gadget::TForm1 form;
+    gadget::Form1 = &form;
+    tk::Application().SetMainForm(&form);
+    form.DoCreate();
+    tk::Application().Run();
+    gadget::Form1 = nullptr;
+  }
+  tk::Application().Finalize();
+  return 0;
+}

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# End to end on a real X server: starts Xvfb, runs the gadget and drives it with xdotool, first
+# without a window manager, then under openbox.
+#   e2e.sh PATH/TO/protractor
+set -uo pipefail
+program=$(readlink -f "${1:?usage: e2e.sh PROGRAM}")
+for tool in Xvfb xdotool import; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+check() { # check WHAT EXPECTED ACTUAL
+  [ "$2" == "$3" ] || fail "$1: expected '$2', got '$3'"
+  echo "ok: $1 ($3)"
+}
+
+# A free display number.
+n=90
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset -br >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+
+pixel() { # pixel X Y: the screen colour as RRGGBB
+  import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | tail -n 1
+}
+region() { # region X Y W H: a checksum of a screen area
+  import -window root -crop "${3}x${4}+$1+$2" -depth 8 rgb:- 2>/dev/null | md5sum | cut -c1-32
+}
+geometry() { # the window's position as "X Y"
+  xdotool getwindowgeometry "$win" | sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p'
+}
+start() {
+  (cd "$work" && exec "$program") &
+  gadget=$!
+  pids+=("$gadget")
+  win=$(timeout 10 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
+  [ -n "$win" ] || fail "the gadget window did not appear"
+  sleep 0.5
+}
+quit() { # clicks the quit button and expects status 0
+  read -r x y < <(geometry)
+  xdotool mousemove $((x + 107)) $((y + 106)) click 1
+  for _ in $(seq 50); do kill -0 "$gadget" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$gadget" 2>/dev/null && fail "the quit button did not end the program"
+  wait "$gadget"
+  check "exit status after quit" 0 $?
+}
+
+# ---- Without a window manager.
+start
+check "window size" "251x249" "$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')"
+check "centred position" "514 387" "$(geometry)"
+# The corner lies outside the outline: the root window shows there; the dial's face is white.
+check "root pixel outside the outline" 000000 "$(pixel 515 388)"
+check "dial face inside the outline" FFFFFF "$(pixel $((514 + 60)) $((387 + 60)))"
+
+# A drag on the dial moves the window with the pointer.
+xdotool mousemove $((514 + 60)) $((387 + 60)) mousedown 1 sleep 0.1 mousemove $((514 + 90)) $((387 + 80)) \
+  sleep 0.1 mousemove $((514 + 100)) $((387 + 100)) sleep 0.1 mouseup 1
+sleep 0.4
+check "position after the drag" "554 427" "$(geometry)"
+
+# Ctrl held: a click on the right arrow moves the window 5 pixels; the pointer stays on it.
+xdotool mousemove $((554 + 107)) $((427 + 142)) keydown ctrl sleep 0.1 click 1 sleep 0.1 keyup ctrl
+sleep 0.4
+check "position after Ctrl and the right arrow" "559 427" "$(geometry)"
+check "pointer after the nudge" "x:$((559 + 108)) y:$((427 + 142))" \
+  "$(xdotool getmouselocation | cut -d' ' -f1-2)"
+
+# A double-click on the top edge area replaces the dial by a pointer picture.
+before=$(region 559 427 249 249)
+xdotool mousemove $((559 + 126)) $((427 + 20)) click --repeat 2 --delay 80 1
+sleep 0.5
+after=$(region 559 427 249 249)
+[ "$before" != "$after" ] || fail "the double-click did not change the picture"
+echo "ok: the double-click changed the picture"
+check "the pointer picture leaves the face transparent" C0C0C0 "$(pixel $((559 + 60)) $((427 + 60)))"
+
+# A right press on the dial switches to mask "C", which cuts the face away.
+xdotool mousemove $((559 + 60)) $((427 + 60)) click 3
+sleep 0.5
+check "the face is cut away by mask C" 000000 "$(pixel $((559 + 60)) $((427 + 60)))"
+check "the window stays where it was" "559 427" "$(geometry)"
+quit
+
+# ---- Under a window manager.
+command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+start
+check "centred under the window manager" "514 387" "$(geometry)"
+check "no frame: root pixel outside the outline" 000000 "$(pixel 515 388)"
+xdotool mousemove $((514 + 60)) $((387 + 60)) mousedown 1 sleep 0.2 mousemove $((514 + 80)) $((387 + 70)) \
+  sleep 0.2 mousemove $((514 + 120)) $((387 + 90)) sleep 0.2 mouseup 1
+sleep 0.6
+check "position after the window manager's move" "574 417" "$(geometry)"
+# Stay on top, twice: the outline is present after each switch.
+for state in on off; do
+  xdotool mousemove $((574 + 90)) $((417 + 106)) click 1
+  sleep 0.6
+  above=$(xprop -id "$win" _NET_WM_STATE | grep -c ABOVE)
+  check "stay-on-top $state" "$([ $state = on ] && echo 1 || echo 0)" "$above"
+  check "outline after stay-on-top $state" 000000 "$(pixel 575 418)"
+done
+quit
+echo "PASS"

@@ -1,0 +1,220 @@
+// The window system on the headless backend: event routing, focus and exit events, double-clicks,
+// the move loop, outline handling of the stacking switch, and the message loop's error report.
+#include <gtest/gtest.h>
+
+#include "toolkit/exceptions.h"
+#include "toolkit/headless/headless.h"
+#include "toolkit/window.h"
+
+using namespace tk;
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto backend = std::make_unique<headless::Backend>(TRect{0, 0, 1000, 800});
+    h = backend.get();
+    Application().Initialize(std::move(backend));
+    form = std::make_unique<TForm>("Form1");
+    form->Caption = "Form1";
+    form->SetWidth(200);
+    form->SetHeight(100);
+    image = form->Add(std::make_unique<TImage>("Image1"));
+    image->SetBounds(0, 0, 100, 100);
+    button = form->Add(std::make_unique<TBitBtn>("BitBtn1"));
+    button->SetBounds(50, 50, 15, 13);
+    Application().SetMainForm(form.get());
+    form->Show();  // centred: (1000 - 200) / 2, (800 - 100) / 2
+  }
+  void TearDown() override {
+    form.reset();
+    Application().Finalize();
+  }
+  void Run() { Application().ProcessMessages(); }
+
+  headless::Backend* h = nullptr;
+  std::unique_ptr<TForm> form;
+  TImage* image = nullptr;
+  TBitBtn* button = nullptr;
+  std::vector<std::string> log;
+};
+
+TEST_F(WindowTest, ShowsCentredOnTheDesktop) {
+  EXPECT_EQ(form->Left, 400);
+  EXPECT_EQ(form->Top, 350);
+  EXPECT_EQ(h->Last().bounds, (TRect{400, 350, 600, 450}));
+  EXPECT_TRUE(h->Last().visible);
+  EXPECT_EQ(h->Last().title, "Form1");
+  EXPECT_EQ(h->Last().frameWidth, 200);
+}
+
+TEST_F(WindowTest, ButtonsLieAboveImagesAndImagesAboveTheForm) {
+  image->OnMouseDown = [&](TControl* s, TMouseButton b, TShiftState, int x, int y) {
+    log.push_back(s->Name + " " + std::to_string(b) + " " + std::to_string(x) + "," + std::to_string(y));
+  };
+  button->OnMouseUp = [&](TControl* s, TMouseButton b, TShiftState, int x, int y) {
+    log.push_back(s->Name + " up " + std::to_string(b) + " " + std::to_string(x) + "," + std::to_string(y));
+  };
+  form->OnMouseDown = [&](TControl* s, TMouseButton b, TShiftState shift, int x, int y) {
+    log.push_back(s->Name + " " + std::to_string(b) + " " + std::to_string(shift) + " " +
+                  std::to_string(x) + "," + std::to_string(y));
+  };
+  h->Click(400 + 52, 350 + 53, mbRight);         // on the button, inside the image
+  h->Click(400 + 10, 350 + 20, mbMiddle);        // on the image only
+  h->Click(400 + 150, 350 + 20, mbLeft, ssCtrl); // on the form's own surface
+  h->Click(10, 10);                              // on the desktop
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"BitBtn1 up 1 2,3", "Image1 2 10,20", "Form1 0 4 150,20"}));
+  EXPECT_EQ(h->missed, (std::vector<TPoint>{{10, 10}}));
+}
+
+TEST_F(WindowTest, ClickGivesTheButtonFocusAndDisablingRaisesExitAtOnce) {
+  button->OnClick = [&](TControl*) {
+    log.push_back("click");
+    EXPECT_EQ(form->ActiveControl(), button);
+    button->SetEnabled(false);
+    log.push_back("after disable");
+  };
+  button->OnExit = [&](TControl*) {
+    log.push_back("exit");
+    EXPECT_EQ(form->ActiveControl(), nullptr);
+    button->SetEnabled(true);
+  };
+  button->OnMouseUp = [&](TControl*, TMouseButton b, TShiftState, int, int) {
+    log.push_back("up " + std::to_string(b));
+  };
+  h->Click(450, 400);
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"click", "exit", "after disable", "up 0"}));
+  EXPECT_TRUE(button->Enabled());
+  EXPECT_EQ(form->ActiveControl(), nullptr);
+}
+
+TEST_F(WindowTest, ClickNeedsPressAndReleaseOnTheButtonWithTheLeftButton) {
+  int clicks = 0;
+  button->OnClick = [&](TControl*) { ++clicks; };
+  h->MouseDown(450, 400);
+  h->MouseUp(300, 300);  // released elsewhere: no click, but the button keeps the focus
+  h->Click(450, 400, mbRight);
+  Run();
+  EXPECT_EQ(clicks, 0);
+  EXPECT_EQ(form->ActiveControl(), button);
+}
+
+TEST_F(WindowTest, KeysReachTheFormOnlyWhileNoControlHoldsTheFocus) {
+  form->OnKeyDown = [&](TControl*, std::uint16_t& key, TShiftState shift) {
+    log.push_back("down " + std::to_string(key) + " " + std::to_string(shift));
+  };
+  form->OnKeyUp = [&](TControl*, std::uint16_t& key, TShiftState shift) {
+    log.push_back("up " + std::to_string(key) + " " + std::to_string(shift));
+  };
+  h->KeyDown(17, ssCtrl);
+  h->KeyUp(17, 0);
+  h->MouseDown(450, 400);  // the button takes the focus
+  h->MouseUp(300, 300);
+  h->KeyDown(17, ssCtrl);
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"down 17 4", "up 17 0"}));
+  form->KeyPreview = true;
+  h->KeyDown(16, ssShift);
+  Run();
+  EXPECT_EQ(log.back(), "down 16 1");
+}
+
+TEST_F(WindowTest, DoubleClickComesBeforeTheSecondPressAndOnlyWhenQuickAndClose) {
+  image->OnDblClick = [&](TControl* s) { log.push_back("dbl " + s->Name); };
+  image->OnMouseDown = [&](TControl*, TMouseButton, TShiftState, int, int) { log.push_back("down"); };
+  h->DoubleClick(410, 360);
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"down", "dbl Image1", "down"}));
+  log.clear();
+  h->Wait(1000);
+  h->Click(410, 360);
+  h->Wait(600);  // too slow
+  h->Click(410, 360);
+  h->Click(420, 360);  // too far
+  h->Click(420, 360, mbRight);
+  h->Click(420, 360, mbRight);  // right double-clicks raise no double-click event
+  h->Click(420, 360);
+  h->Click(420, 360);  // a double-click
+  h->Click(420, 360);  // a third press is a plain press again
+  Run();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "dbl Image1"), 1);
+  EXPECT_EQ(log[log.size() - 3], "dbl Image1");
+}
+
+TEST_F(WindowTest, MoveCommandFollowsThePointerUntilTheButtonIsUp) {
+  form->OnMouseDown = [&](TControl*, TMouseButton, TShiftState, int, int) {
+    ReleaseCapture();
+    SendMessage(*form, WM_SYSCOMMAND, 0xF012, 0);
+    log.push_back("returned at " + std::to_string(form->Left) + "," + std::to_string(form->Top));
+  };
+  h->MouseDown(550, 360);
+  h->MouseMove(560, 370);
+  h->MouseMove(600, 300);
+  h->MouseUp(500, 500);
+  h->KeyDown(17, ssCtrl);
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"returned at 350,490"}));
+  EXPECT_EQ(h->Last().bounds, (TRect{350, 490, 550, 590}));
+  // Other commands do nothing.
+  SendMessage(*form, WM_SYSCOMMAND, 0xF010, 0);
+  SendMessage(*form, 0x0112 + 1, 0xF012, 0);
+  EXPECT_EQ(h->CallsOf("MoveLoop").size(), 1u);
+}
+
+TEST_F(WindowTest, StayOnTopSwitchLeavesTheWindowWithoutOutline) {
+  std::vector<TRect> none;
+  form->SetStayOnTop(true);
+  EXPECT_TRUE(h->Last().stayOnTop);
+  EXPECT_FALSE(h->Last().shaped);
+  form->SetStayOnTop(true);  // no change, no call
+  form->SetStayOnTop(false);
+  EXPECT_EQ(h->CallsOf("SetStayOnTop"), (std::vector<std::string>{"SetStayOnTop 1", "SetStayOnTop 0"}));
+  EXPECT_EQ(h->CallsOf("SetShape"), (std::vector<std::string>{"SetShape none", "SetShape none"}));
+}
+
+TEST_F(WindowTest, EscapedExceptionsAreShownAndTheLoopGoesOn) {
+  image->OnMouseDown = [&](TControl*, TMouseButton b, TShiftState, int, int) {
+    if (b == mbRight) throw EResNotFound("C");
+    if (b == mbMiddle) throw EAbort();
+    log.push_back("still running");
+  };
+  h->Click(410, 360, mbRight);
+  h->Click(410, 360, mbMiddle);
+  h->Click(410, 360, mbLeft);
+  Run();
+  EXPECT_EQ(h->messages, (std::vector<std::string>{"Resource C not found"}));
+  EXPECT_EQ(h->CallsOf("MessageBox"), (std::vector<std::string>{"MessageBox Project1: Resource C not found"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"still running"}));
+}
+
+TEST_F(WindowTest, CreateEventFailureIsReportedAndCreationGoesOn) {
+  TForm other("Form2");
+  other.OnCreate = [](TControl*) { throw EResNotFound("B"); };
+  other.DoCreate();
+  EXPECT_EQ(h->messages, (std::vector<std::string>{"Resource B not found"}));
+}
+
+TEST_F(WindowTest, CloseOfTheMainFormEndsTheLoop) {
+  button->OnClick = [&](TControl*) { form->Close(); };
+  h->Click(450, 400);
+  h->KeyDown(17, ssCtrl);
+  Run();
+  EXPECT_TRUE(Application().Terminated());
+  EXPECT_FALSE(h->Last().visible);
+  EXPECT_FALSE(h->Idle());  // the key was never handled
+}
+
+TEST_F(WindowTest, ShellAndCursorCallsReachTheBackend) {
+  EXPECT_GT(ShellExecuteA(form.get(), "open", "Plank800.exe", nullptr, nullptr, SW_SHOWNORMAL), 32);
+  h->shellSucceeds = false;
+  EXPECT_LE(ShellExecuteA(form.get(), "open", "Spire800.exe", nullptr, nullptr, SW_SHOWNORMAL), 32);
+  EXPECT_EQ(ShellExecuteA(form.get(), "print", "x", nullptr, nullptr, SW_SHOWNORMAL), 31);
+  EXPECT_EQ(h->launches, (std::vector<std::string>{"Plank800.exe", "Spire800.exe"}));
+  SetCursorPos(-5, 7);
+  EXPECT_EQ(h->cursor, (TPoint{-5, 7}));
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+#include "tools/artgen/art.h"
+
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+namespace artgen {
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+
+// A point at a distance from the dial's centre, at an angle in degrees clockwise from the top.
+std::pair<double, double> Polar(double radius, double degrees) {
+  double a = degrees * Pi / 180.0;
+  return {CentreX + radius * std::sin(a), CentreY - radius * std::cos(a)};
+}
+
+double Distance(int x, int y) { return std::hypot(x - CentreX, y - CentreY); }
+
+// A line of the given width from one point to another (pixel centres inside the band).
+void Line(Picture& p, double x0, double y0, double x1, double y1, Ink c, double width = 1.0) {
+  double dx = x1 - x0, dy = y1 - y0;
+  double length = std::hypot(dx, dy);
+  int steps = int(std::ceil(length * 2)) + 1;
+  int reach = int(std::ceil(width / 2));
+  for (int i = 0; i <= steps; ++i) {
+    double t = double(i) / steps;
+    double x = x0 + dx * t, y = y0 + dy * t;
+    if (width <= 1.0) {
+      p.Set(int(std::lround(x)), int(std::lround(y)), c);
+      continue;
+    }
+    for (int oy = -reach; oy <= reach; ++oy)
+      for (int ox = -reach; ox <= reach; ++ox) {
+        int px = int(std::lround(x)) + ox, py = int(std::lround(y)) + oy;
+        if (std::hypot(px - x, py - y) <= width / 2) p.Set(px, py, c);
+      }
+  }
+}
+
+// Fills the polygon (even-odd rule at pixel centres).
+void Polygon(Picture& p, const std::vector<std::pair<double, double>>& pts, Ink c) {
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      double px = x + 0.5, py = y + 0.5;
+      bool in = false;
+      for (std::size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++) {
+        auto [xi, yi] = pts[i];
+        auto [xj, yj] = pts[j];
+        if ((yi > py) != (yj > py) && px < (xj - xi) * (py - yi) / (yj - yi) + xi) in = !in;
+      }
+      if (in) p.Set(x, y, c);
+    }
+}
+
+void Rect(Picture& p, int left, int top, int right, int bottom, Ink c) {
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x) p.Set(x, y, c);
+}
+
+// A 3 x 5 pixel font of the ten digits, one row of three bits per entry, top row first.
+constexpr std::uint16_t DigitRows[10][5] = {
+    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 3, 1, 7}, {5, 5, 7, 1, 1},
+    {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+
+// Draws a number centred on a point.
+void Number(Picture& p, int value, double cx, double cy, Ink c) {
+  std::string text = std::to_string(value);
+  int width = int(text.size()) * 4 - 1;
+  int left = int(std::lround(cx - width / 2.0)), top = int(std::lround(cy - 2.5));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto& rows = DigitRows[text[i] - '0'];
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 3; ++x)
+        if (rows[y] & (4 >> x)) p.Set(left + int(i) * 4 + x, top + y, c);
+  }
+}
+
+// ---- Glyphs: 16 x 16 on silver.
+
+enum Direction { Left, Right, Up, Down };
+
+void Arrowhead(Picture& g, int ox, Direction d, Ink c) {
+  std::vector<std::pair<double, double>> pts;
+  switch (d) {
+    case Left: pts = {{3, 8}, {12, 2}, {12, 14}}; break;
+    case Right: pts = {{13, 8}, {4, 2}, {4, 14}}; break;
+    case Up: pts = {{8, 3}, {2, 12}, {14, 12}}; break;
+    case Down: pts = {{8, 13}, {2, 4}, {14, 4}}; break;
+  }
+  for (auto& [x, y] : pts) x += ox;
+  Polygon(g, pts, c);
+}
+
+Picture ArrowGlyph(Direction d) {
+  Picture g(32, 16, Silver);  // the disabled glyph on the right stays empty
+  Arrowhead(g, 0, d, Blue);
+  return g;
+}
+
+Picture QuitGlyph() {
+  Picture g(32, 16, Silver);
+  Line(g, 3, 3, 12, 12, Yellow, 4.2);
+  Line(g, 12, 3, 3, 12, Yellow, 4.2);
+  Line(g, 3, 3, 12, 12, Red, 2.0);
+  Line(g, 12, 3, 3, 12, Red, 2.0);
+  return g;
+}
+
+Picture OnTopGlyph() {
+  Picture g(32, 16, Silver);
+  for (int half = 0; half < 2; ++half) {
+    int ox = half * 16;
+    Polygon(g, {{ox + 9.0, 14}, {ox + 4.0, 6}, {ox + 14.0, 6}}, Blue);
+    for (int i = 1; i < 16; i += 3) {
+      g.Set(ox + i, 1, Blue);
+      g.Set(ox + 1, i, Blue);
+    }
+  }
+  // The disabled glyph carries a small yellow tick at the top right.
+  Line(g, 16 + 10, 3, 16 + 11, 4, Yellow);
+  Line(g, 16 + 11, 4, 16 + 14, 1, Yellow);
+  return g;
+}
+
+Picture RulerGlyph(bool upright) {
+  Picture g(16, 16, Silver);
+  auto put = [&](int along, int across, Ink c) {
+    if (upright)
+      g.Set(across, along, c);
+    else
+      g.Set(along, across, c);
+  };
+  for (int a = 1; a < 15; ++a)
+    for (int b = 5; b < 11; ++b) put(a, b, a <= 2 || a >= 13 ? Blue : Yellow);
+  for (int a = 4; a < 13; a += 2)
+    for (int b = 5; b < (a % 4 == 0 ? 9 : 7); ++b) put(a, b, Blue);
+  return g;
+}
+
+// A button as it appears on the dial: a small silver plate with a dark edge and its glyph.
+void ButtonPicture(Picture& dial, const ButtonArt& b) {
+  Rect(dial, b.left, b.top, b.left + b.width, b.top + b.height, Silver);
+  for (int x = b.left; x < b.left + b.width; ++x) {
+    dial.Set(x, b.top, White);
+    dial.Set(x, b.top + b.height - 1, DarkGrey);
+  }
+  for (int y = b.top; y < b.top + b.height; ++y) {
+    dial.Set(b.left, y, White);
+    dial.Set(b.left + b.width - 1, y, DarkGrey);
+  }
+  int gx = b.left + (b.width - 16) / 2, gy = b.top + (b.height - 16) / 2;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      Ink c = b.glyph.At(x, y);
+      int px = gx + x, py = gy + y;
+      if (c != Silver && px > b.left && px < b.left + b.width - 1 && py > b.top &&
+          py < b.top + b.height - 1)
+        dial.Set(px, py, c);
+    }
+}
+
+}  // namespace
+
+std::vector<ButtonArt> Buttons() {
+  std::vector<ButtonArt> b;
+  b.push_back({"BitBtn1", 83, 136, 15, 13, ArrowGlyph(Left)});
+  b.push_back({"BitBtn2", 100, 136, 15, 13, ArrowGlyph(Right)});
+  b.push_back({"BitBtn3", 138, 136, 15, 13, ArrowGlyph(Up)});
+  b.push_back({"BitBtn4", 155, 136, 15, 13, ArrowGlyph(Down)});
+  b.push_back({"BitBtn6", 100, 100, 15, 13, QuitGlyph()});
+  b.push_back({"BitBtn7", 83, 100, 15, 13, OnTopGlyph()});
+  b.push_back({"BitBtn5", 138, 99, 15, 14, RulerGlyph(false)});
+  b.push_back({"BitBtn8", 155, 99, 15, 14, RulerGlyph(true)});
+  return b;
+}
+
+Picture Dial() {
+  Picture p(DialWidth, DialHeight, White);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      double d = Distance(x, y);
+      if (d <= OuterRadius && d >= InnerRadius) p.Set(x, y, Yellow);
+      if (std::abs(d - OuterRadius) < 0.6 || std::abs(d - InnerRadius) < 0.6) p.Set(x, y, Black);
+    }
+  // Ticks every 2 degrees, longer every 10, and the labels 0 to 350 clockwise from the top.
+  for (int deg = 0; deg < 360; deg += 2) {
+    double inner = OuterRadius - (deg % 10 == 0 ? 10 : 5);
+    auto [x0, y0] = Polar(OuterRadius, deg);
+    auto [x1, y1] = Polar(inner, deg);
+    Line(p, x0, y0, x1, y1, Black);
+  }
+  for (int deg = 0; deg < 360; deg += 10) {
+    auto [x, y] = Polar(InnerRadius + 9, deg);
+    Number(p, deg, x, y, Black);
+  }
+  // The face: radial lines every 10 degrees, and dashed red-and-blue diameters.
+  for (int deg = 0; deg < 360; deg += 10) {
+    if (deg % 90 == 0) continue;
+    auto [x0, y0] = Polar(30, deg);
+    auto [x1, y1] = Polar(InnerRadius, deg);
+    Line(p, x0, y0, x1, y1, Black);
+  }
+  const int r = int(InnerRadius) - 1;
+  for (int i = -r; i <= r; ++i) {
+    Ink c = ((i + r) / 6) % 2 == 0 ? Red : Blue;
+    p.Set(int(CentreX) + i, int(CentreY), c);
+    p.Set(int(CentreX), int(CentreY) + i, c);
+  }
+  for (const ButtonArt& b : Buttons()) ButtonPicture(p, b);
+  return p;
+}
+
+Picture MaskB() {
+  Picture p(DialWidth, DialHeight, Black);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      if (Distance(x, y) > OuterRadius + 0.5) p.Set(x, y, White);
+  return p;
+}
+
+Picture MaskC() {
+  Picture p = MaskB();
+  // The face is cut away, so the screen shows through; the button cluster stays.
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      bool cluster = x >= 81 && x < 172 && y >= 97 && y < 151;
+      if (Distance(x, y) < InnerRadius - 0.5 && !cluster) p.Set(x, y, White);
+    }
+  return p;
+}
+
+Picture Pointer(const std::string& name) {
+  Picture p(249, 249, Clear);
+  const char side = name.back();
+  const double deg = side == 'T' ? 0 : side == 'R' ? 90 : side == 'B' ? 180 : 270;
+  const bool needle = name.size() == 2;
+  // A thin circle where the ring lies, so the pointer is read against the dial's edge.
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      if (std::abs(Distance(x, y) - OuterRadius) < 0.6) p.Set(x, y, Black);
+  auto [tx, ty] = Polar(OuterRadius - 2, deg);
+  if (needle) {
+    auto [lx, ly] = Polar(8, deg - 90);
+    auto [rx, ry] = Polar(8, deg + 90);
+    auto [bx, by] = Polar(20, deg + 180);
+    Polygon(p, {{tx, ty}, {lx, ly}, {bx, by}, {rx, ry}}, Red);
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x)
+        if (Distance(x, y) <= 5) p.Set(x, y, Black);
+  } else {
+    auto [sx, sy] = Polar(14, deg);
+    Line(p, sx, sy, tx, ty, Blue, 3.0);
+    auto [hx, hy] = Polar(OuterRadius - 24, deg);
+    auto [lx, ly] = Polar(10, deg - 90);
+    auto [rx, ry] = Polar(10, deg + 90);
+    Polygon(p, {{tx, ty}, {hx + lx - CentreX, hy + ly - CentreY}, {hx + rx - CentreX, hy + ry - CentreY}},
+            Blue);
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x) {
+        double d = Distance(x, y);
+        if (d <= 14 && d >= 11) p.Set(x, y, Blue);
+      }
+  }
+  return p;
+}
+
+}  // namespace artgen
