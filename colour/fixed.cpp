@@ -10,7 +10,7 @@ namespace colour {
 namespace {
 
 // A level map with every index multiplied by a stride, so that a cube index is a plain sum.
-constexpr LevelMap Scaled(const LevelMap& map, int stride) {
+constexpr LevelMap Scaled(const LevelMap& map, std::size_t stride) {
   LevelMap scaled{};
   for (int v = 0; v < 256; ++v) scaled[v] = static_cast<std::uint8_t>(map[v] * stride);
   return scaled;
@@ -24,24 +24,28 @@ void SetEntry(std::uint8_t* palette, int i, int red, int green, int blue) {
   e[3] = 0;
 }
 
+// A colour cube of R x G x B levels: entry (r x G + g) x B + b has the levels r, g, b; the
+// entries above the cube are 128, 128, 128, 128. Each pixel takes the nearest level per channel.
+template <std::size_t R, std::size_t G, std::size_t B>
+void ReduceCube(WorkImage image, std::uint8_t* palette, const std::array<std::uint8_t, R>& red,
+                const LevelMap& redMap, const std::array<std::uint8_t, G>& green, const LevelMap& greenMap,
+                const std::array<std::uint8_t, B>& blue, const LevelMap& blueMap) {
+  std::memset(palette, 128, PaletteBytes);
+  for (std::size_t r = 0; r < R; ++r)
+    for (std::size_t g = 0; g < G; ++g)
+      for (std::size_t b = 0; b < B; ++b) SetEntry(palette, int((r * G + g) * B + b), red[r], green[g], blue[b]);
+  const LevelMap redIndex = Scaled(redMap, G * B), greenIndex = Scaled(greenMap, B);
+  MapPixels(image, [&](int b, int g, int r, int, int) { return redIndex[r] + greenIndex[g] + blueMap[b]; });
+}
+
 }  // namespace
 
 void ReduceFixed666(WorkImage image, std::uint8_t* palette) {
-  std::memset(palette, 128, PaletteBytes);
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b) SetEntry(palette, r * 36 + g * 6 + b, Levels6[r], Levels6[g], Levels6[b]);
-  static constexpr LevelMap red = Scaled(Map6, 36), green = Scaled(Map6, 6);
-  MapPixels(image, [](int b, int g, int r, int, int) { return red[r] + green[g] + Map6[b]; });
+  ReduceCube(image, palette, Levels6, Map6, Levels6, Map6, Levels6, Map6);
 }
 
 void ReduceFixed784(WorkImage image, std::uint8_t* palette) {
-  std::memset(palette, 128, PaletteBytes);
-  for (int r = 0; r < 7; ++r)
-    for (int g = 0; g < 8; ++g)
-      for (int b = 0; b < 4; ++b) SetEntry(palette, r * 32 + g * 4 + b, Levels7[r], Levels8[g], Levels4[b]);
-  static constexpr LevelMap red = Scaled(Map7, 32), green = Scaled(Map8, 4);
-  MapPixels(image, [](int b, int g, int r, int, int) { return red[r] + green[g] + Map4[b]; });
+  ReduceCube(image, palette, Levels7, Map7, Levels8, Map8, Levels4, Map4);
 }
 
 void ReducePrimaryRamps(WorkImage image, std::uint8_t* palette) {
