@@ -4,8 +4,11 @@
 #include <vector>
 
 #include "toolkit/bmpfile.h"
+#include "toolkit/clipboard.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/icon.h"
 #include "toolkit/library.h"
+#include "toolkit/picture.h"
 #include "toolkit/streams.h"
 
 namespace tk {
@@ -64,6 +67,19 @@ UniqueBitmap Reshaped(const GdiBitmap& like, int width, int height) {
   h.biHeight = height;
   return UniqueBitmap(CreateDIBSection(h, like.colors, like.masks));
 }
+
+// At start-up: the clipboard releases bitmap and palette handles with DeleteObject, and the
+// picture machinery knows bitmaps and icons by class name, file extension and clipboard format.
+[[maybe_unused]] const bool kRegistered = [] {
+  SetClipboardReleaseHook(CF_BITMAP, [](THandle h) { DeleteObject(reinterpret_cast<GdiObject*>(h)); });
+  SetClipboardReleaseHook(CF_PALETTE, [](THandle h) { DeleteObject(reinterpret_cast<GdiObject*>(h)); });
+  RegisterClass(ClassOf<TBitmap>("TBitmap"));
+  RegisterClass(ClassOf<TIcon>("TIcon"));
+  TPicture::RegisterFileFormat("bmp", "Bitmaps", ClassOf<TBitmap>("TBitmap"));
+  TPicture::RegisterFileFormat("ico", "Icons", ClassOf<TIcon>("TIcon"));
+  TPicture::RegisterClipboardFormat(CF_BITMAP, ClassOf<TBitmap>("TBitmap"));
+  return true;
+}();
 
 [[noreturn]] void OutOfResources() { throw EOutOfResources(std::string(SOutOfResources)); }
 

@@ -187,6 +187,7 @@ std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, s
     if (static_cast<std::int64_t>(h.biWidth) * height > budget) Invalid();
   } else {
     // All rows must be there; the padding of the last row may be missing.
+    if (height > 1 && stride > static_cast<std::int64_t>(pixels.size())) Invalid();
     const std::int64_t need = stride * (height - 1) + (static_cast<std::int64_t>(h.biWidth) * bits + 7) / 8;
     if (need > static_cast<std::int64_t>(pixels.size())) Invalid();
   }

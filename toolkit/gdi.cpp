@@ -279,7 +279,7 @@ constexpr std::int64_t kMaxBitmapBytes = std::int64_t{1} << 28;
 UniqueBitmap NewBitmap(int width, int height, int bits, bool dib) {
   if (width < 0 || height < 0) return nullptr;
   const std::int64_t stride = DibRowBytes(width, bits);
-  if (stride * height > kMaxBitmapBytes) return nullptr;
+  if (stride > kMaxBitmapBytes || (height > 0 && stride > kMaxBitmapBytes / height)) return nullptr;
   UniqueBitmap b(new GdiBitmap);
   b->width = width;
   b->height = height;

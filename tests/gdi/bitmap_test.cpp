@@ -3,6 +3,8 @@
 
 #include "gdi/gdi_test_util.h"
 #include "toolkit/bitmap.h"
+#include "toolkit/clipboard.h"
+#include "toolkit/picture.h"
 #include "toolkit/colors.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/streams.h"
@@ -259,4 +261,21 @@ TEST(Bitmap, StoredFormIsLengthAndFile) {
   b.ReadStored(s);
   EXPECT_EQ(b.Canvas().Pixels(0, 0), RGB(255, 0, 0));
   EXPECT_EQ(s.Position(), s.Size());
+}
+
+TEST(Bitmap, ThroughTheClipboardAndThePictureMachinery) {
+  TBitmap a;
+  Paint(a, 2, 1, {clRed, clBlue});
+  a.SetPixelFormat(pf8bit);
+  Clipboard().CopyGraphic(a);
+  ASSERT_TRUE(Clipboard().HasFormat(CF_BITMAP));
+  ASSERT_TRUE(Clipboard().HasFormat(CF_PALETTE));
+  TPicture picture;
+  Clipboard().PasteInto(picture);
+  auto* pasted = dynamic_cast<TBitmap*>(picture.Graphic());
+  ASSERT_NE(pasted, nullptr);
+  EXPECT_EQ(pasted->Canvas().Pixels(1, 0), RGB(0, 0, 255));
+  Clipboard().Clear();  // the store releases the bitmap and palette it owns
+  EXPECT_FALSE(Clipboard().HasFormat(CF_BITMAP));
+  ASSERT_NE(FindClass("TIcon"), nullptr);
 }

@@ -245,6 +245,11 @@ TEST(BmpFile, BadFilesFailCleanly) {
   ExpectInvalid(with(22, {0, 0, 0, 0}), "zero height");
   ExpectInvalid(with(22, {0, 0, 0, 0x80}), "most negative height");
   ExpectInvalid(with(18, {0xFF, 0xFF, 0, 0}), "width beyond the data");
+  {
+    Bytes f = with(18, {0xFF, 0xFF, 0xFF, 0x5F});  // huge width and height: their product overflows
+    f[22] = 0x9F, f[23] = 0x9F, f[24] = 0x9C, f[25] = 0x64;
+    ExpectInvalid(f, "huge width and height");
+  }
   ExpectInvalid(with(22, {0xFF, 0xFF, 0xFF, 0x7F}), "huge height");
   ExpectInvalid(with(28, {2}), "2 bits per pixel");
   ExpectInvalid(with(30, {4}), "JPEG compression");
