@@ -23,6 +23,6 @@ for target in "${targets[@]}"; do
   ASAN_OPTIONS=detect_leaks=1 "$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
     -timeout=10 -print_final_stats=0 -artifact_prefix="$work/" "$work" "${seeds[@]}" \
     >"$work/log" 2>&1 || { tail -n 40 "$work/log"; echo "FAILED: $name"; exit 1; }
-  grep -E '^#[0-9]+ *DONE' "$work/log" | tail -n 1 || true
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$work/log" | tail -n 1 || true
   rm -rf "$work"
 done

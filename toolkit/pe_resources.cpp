@@ -124,12 +124,20 @@ std::optional<std::string> ResourceTree::Name(std::uint32_t offset) const {
   return name;
 }
 
-std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset) const {
+std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset,
+                                                         std::size_t* budget) const {
   std::vector<Entry> entries;
   if (!Has(rsrc_, offset, kResourceDirSize)) return entries;
   const std::uint32_t count = std::uint32_t{U16(rsrc_, offset + 12)} + U16(rsrc_, offset + 14);
   const std::uint64_t first = std::uint64_t{offset} + kResourceDirSize;
   if (!Has(rsrc_, first, std::uint64_t{count} * kResourceEntrySize)) return entries;
+  if (budget) {
+    if (count > *budget) {
+      *budget = 0;
+      return entries;
+    }
+    *budget -= count;
+  }
   entries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::size_t at = static_cast<std::size_t>(first) + i * kResourceEntrySize;
@@ -177,19 +185,21 @@ std::optional<std::span<const std::uint8_t>> ResourceTree::Find(const TResName& 
 std::vector<TResourceInfo> ResourceTree::Enumerate() const {
   std::vector<TResourceInfo> out;
   std::set<std::uint32_t> seen;
+  // A sound tree has its entries side by side, 8 bytes each, within the section.
+  std::size_t budget = rsrc_.size() / kResourceEntrySize;
   auto subdirectory = [&](const Entry& e) -> std::optional<std::uint32_t> {
     if (!(e.target & kHighBit)) return std::nullopt;
     const std::uint32_t offset = e.target & ~kHighBit;
     if (offset == 0 || !seen.insert(offset).second) return std::nullopt;
     return offset;
   };
-  for (const Entry& t : Directory(0)) {
+  for (const Entry& t : Directory(0, &budget)) {
     auto names = subdirectory(t);
     if (!names) continue;
-    for (const Entry& n : Directory(*names)) {
+    for (const Entry& n : Directory(*names, &budget)) {
       auto languages = subdirectory(n);
       if (!languages) continue;
-      for (const Entry& l : Directory(*languages)) {
+      for (const Entry& l : Directory(*languages, &budget)) {
         if (l.target & kHighBit || !l.name.IsId()) continue;
         if (auto bytes = Data(l.target))
           out.push_back({t.name, n.name, l.name.Id(), bytes->size()});

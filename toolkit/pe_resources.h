@@ -40,7 +40,9 @@ class ResourceTree {
   // The bytes of the first language entry under type and name, or nothing.
   std::optional<std::span<const std::uint8_t>> Find(const TResName& name, const TResName& type) const;
   // Every resource with a sound data entry. A directory reached twice (a loop or a shared
-  // subtree) is walked only once, so the work is bounded by the size of the section.
+  // subtree) is walked only once, and the walk reads no more entries than the section has room
+  // for (overlapping directories could otherwise claim far more), so the work is bounded by the
+  // size of the section.
   std::vector<TResourceInfo> Enumerate() const;
 
  private:
@@ -55,7 +57,8 @@ class ResourceTree {
   // The file offset of an RVA and the number of image bytes that follow it within its section.
   std::optional<std::pair<std::uint32_t, std::uint32_t>> MapRva(std::uint32_t rva) const;
   // The entries of the directory at an offset of the resource section (empty when damaged).
-  std::vector<Entry> Directory(std::uint32_t offset) const;
+  // With a budget, a directory of more entries than it allows is not read (empty, budget spent).
+  std::vector<Entry> Directory(std::uint32_t offset, std::size_t* budget = nullptr) const;
   std::optional<std::span<const std::uint8_t>> Data(std::uint32_t entryOffset) const;
   // Reads the UTF-16 name at an offset of the section, as UTF-8; nothing when it runs out.
   std::optional<std::string> Name(std::uint32_t offset) const;

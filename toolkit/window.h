@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/colors.h"
 #include "toolkit/handles.h"
 #include "toolkit/persistent.h"
 
@@ -37,8 +38,7 @@ inline constexpr unsigned SC_MOVE = 0xF010;
 inline constexpr unsigned HTCAPTION = 2;
 inline constexpr int SW_SHOWNORMAL = 1;
 
-// The system colour of button faces, and its value.
-inline constexpr TColor clBtnFace = 0x8000000F;
+// The value of the button-face system colour (clBtnFace, colors.h).
 inline constexpr TColor BtnFaceRGB = 0xC0C0C0;
 
 class TControl;

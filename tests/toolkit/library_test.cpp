@@ -397,6 +397,26 @@ TEST(DamagedLibrary, TreesThatLieGiveNotFound) {
   }
 }
 
+TEST(DamagedLibrary, OverlappingDirectoriesDoNotMultiplyTheWork) {
+  // One resource whose data is a pattern of directory entries: read as directories, every 8-byte
+  // offset in it claims over 32768 entries leading to 2048 further such directories. The root's
+  // type entry is made to point into it. Walked naively that is some 10^8 entries.
+  constexpr std::uint32_t kSlots = 60000, kTargets = 2048;
+  constexpr std::uint32_t kData = 88;  // where the writer puts the data of one resource with an id
+  std::vector<std::uint8_t> pattern(8 * kSlots);
+  for (std::uint32_t j = 0; j < kSlots; ++j) {
+    Put32(pattern, 8 * j, j & 0xFFFF);
+    Put32(pattern, 8 * j + 4, 0x80000000u | (kData + 8 * (j % kTargets)));
+  }
+  auto image = reslib::BuildResourceDll({{RT_RCDATA, 1, pattern}}, reslib::ImageFormat::Pe32);
+  ASSERT_TRUE(std::equal(pattern.begin(), pattern.begin() + 16, image.begin() + Sample::kRsrc + kData));
+  Put32(image, Sample::kRsrc + 16 + 4, 0x80000000u | kData);
+  TLibrary lib(LoadLibraryFromImage(image));
+  ASSERT_TRUE(lib);
+  EXPECT_LT(EnumResources(lib.Handle()).size(), image.size() / 8);
+  FindResource(lib.Handle(), 1, RT_RCDATA);
+}
+
 TEST(DamagedLibrary, FuzzerFindingsFailCleanly) {
   const fs::path dir = fs::path(PROJECT_SOURCE_DIR) / "tests" / "toolkit" / "data" / "damaged-dll";
   int files = 0;
