@@ -114,8 +114,8 @@ class PixelRows {
 // ends the codes.
 class SubBlocks {
  public:
-  SubBlocks(const std::uint8_t* base, std::size_t size, std::size_t start, tk::TGraphic* progress)
-      : base_(base), end_(base + size), next_(base + std::min(start, size)), progress_(progress) {}
+  SubBlocks(const std::uint8_t* base, std::size_t size, std::size_t start)
+      : base_(base), end_(base + size), next_(base + std::min(start, size)) {}
 
   struct Block {
     const std::uint8_t* data;  // null at the end of the codes
@@ -134,27 +134,19 @@ class SubBlocks {
     if (length > static_cast<std::size_t>(end_ - next_)) throw tk::EReadError();
     Block block{next_, next_ + length};
     next_ += length;
-    if (progress_) Report();
     return block;
   }
 
   // The stream position: the end of the last sub-block taken in.
   std::size_t Position() const { return static_cast<std::size_t>(next_ - base_); }
+  // The position as a percentage of the stream's size.
+  int PercentDone() const { return static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_)); }
 
  private:
-  void Report() {
-    int percent = static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_));
-    if (percent == lastPercent_) return;
-    lastPercent_ = percent;
-    progress_->Progress(progress_, tk::TProgressStage::Running, percent, false, {}, "");
-  }
-
   const std::uint8_t* base_;
   const std::uint8_t* end_;
   const std::uint8_t* next_;
-  tk::TGraphic* progress_;
   bool ended_ = false;
-  int lastPercent_ = -1;
 };
 
 // The string table: prefix code and last pixel of each code's string, and the string's length
@@ -169,6 +161,9 @@ struct StringTable {
 // An expansion that already holds more stacked pixels than this runs round a cycle.
 constexpr int kStackLimit = 4096;
 
+// With kReport, the progress event hears of every step of the decoding loop; without it the
+// loop carries no trace of progress at all.
+template <bool kReport>
 bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
             int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
   const std::uint8_t* base = data.Memory();
@@ -225,7 +220,11 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
 
   // FetchCode: the codes are packed least significant bit first; the bits taken in but not yet
   // used wait in an accumulator.
-  SubBlocks blocks(base, size, start + 1, progress);
+  SubBlocks blocks(base, size, start + 1);
+  auto report = [&] {
+    if constexpr (kReport)
+      progress->Progress(progress, tk::TProgressStage::Running, blocks.PercentDone(), false, {}, "");
+  };
   const std::uint8_t* in = nullptr;
   const std::uint8_t* inEnd = nullptr;
   std::uint64_t acc = 0;
@@ -287,7 +286,10 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
       nextFree = validEnd = firstFree;
       code = fetchCode();
       // A further ClearCode only resets again; an EndCode ends the image.
-      if (code == clearCode) continue;
+      if (code == clearCode) {
+        report();
+        continue;
+      }
       previous = code;
       if (code == endCode || code == EndOfCodes) break;
       firstPixel = static_cast<std::uint8_t>(code & pixelMask);
@@ -347,6 +349,7 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
       previous = code;
     }
     code = fetchCode();
+    report();
   }
 
   if (code == EndOfCodes && out) {
@@ -367,7 +370,8 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    damaged = Decode(data, width, height, rowDepth, interlaced, bitDepth, tolerate, pixels, progress);
+    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth, tolerate, pixels, progress)
+                       : Decode<false>(data, width, height, rowDepth, interlaced, bitDepth, tolerate, pixels, nullptr);
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;

@@ -30,6 +30,10 @@ void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key
 void KeyedStretchBlt(tk::HDC dest, int x, int y, int width, int height, tk::HDC source, int sx, int sy,
                      int swidth, int sheight, tk::HPALETTE palette, tk::COLORREF key);
 
+// Start-up of the drawing routines: the hand and drag cursors join the program's own resources
+// and the screen's cursors, as crGifHand (14000) and crGifDrag (14001).
+void InitDrawingRoutines();
+
 // A zero-filled block of count bytes; none for a count of 0 or less.
 std::unique_ptr<std::uint8_t[]> AllocZeroed(std::int64_t count);
 // Frees the block, if any, and leaves the reference null.

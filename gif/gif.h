@@ -5,9 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "colour/colour.h"
+#include "toolkit/gdi.h"
 #include "toolkit/graphic.h"
 #include "toolkit/lists.h"
 #include "toolkit/persistent.h"
@@ -58,11 +60,34 @@ struct GifColorTable {
     const Entry& e = Entries[static_cast<std::size_t>(i)];
     return e.Red | e.Green << 8 | static_cast<TColor>(e.Blue) << 16;
   }
+  // Bits per pixel of the table: the smallest depth from 1 up whose power of two holds Count.
+  std::uint8_t Depth() const {
+    std::uint8_t depth = 1;
+    while (depth < 8 && (1 << depth) < Count) ++depth;
+    return depth;
+  }
 };
 
 // Bits per pixel for a colour count of 2, 4, ... 256 (compared in its low 16 bits); any other
 // count fails with "Wrong number of colors; must be a power of 2".
 int DepthForCount(std::int32_t count);
+
+// The first index of the table whose entry is the colour (system colours resolved, a
+// palette-relative colour by its red, green and blue); -1 for NoColor or when none is.
+int FindColorIndex(const GifColorTable& table, TColor color);
+
+// Fills the table from 4-byte colour entries (blue, green, red, reserved): Count becomes
+// min(count, 256); entries beyond the quads given are black.
+void FillGifTable(GifColorTable& table, std::span<const std::uint8_t> quads, int count);
+
+// Appends the LZW data of an image to the output: the code size byte, the codes in sub-blocks of
+// 255 bytes (the last one shorter) and the terminator. The header gives width, height and bits
+// per pixel (1, 4 or 8); the rows are those of a device-independent bitmap of that header, bottom
+// row first. With interlaced set the rows are coded in the interlaced order. Progress goes to the
+// graphic's progress event, when there is one. Fails with "GIF image encoding error" for another
+// bit count, a negative size or rows shorter than the header says.
+void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced, tk::TGraphic* progress,
+                  std::span<const std::uint8_t> rows);
 
 // Picture-level data shared by copies of a picture.
 class TGIFData : public tk::TSharedImage {
@@ -157,6 +182,15 @@ class TGIFFrame : public tk::TPersistent {
   void DecodeToDIB(tk::TMemoryStream& target);
   // Draws the frame's bitmap stretched into the rectangle, keyed by TransColor when asked.
   void DrawFrame(tk::TCanvas& canvas, const tk::TRect& rect, bool transparent);
+  // Encodes BuiltBitmap into the frame's encoded item (reduced to 8 bits first unless it has
+  // 1, 4 or 8 bits); fails with "No GIF Data to write" without a bitmap.
+  void EncodeBitmap();
+  // Encodes a device-independent bitmap file of 1, 4 or 8 bits into the frame's encoded item
+  // and updates the picture: its global table when it has none yet, its logical size.
+  void EncodeFromDIB(tk::TMemoryStream& dib);
+  // Brings the graphic control extension in line with the delay, transparency and disposal of
+  // the frame and drops empty comments.
+  void SyncExtensions();
 
   TGIFImage* ParentImage;
   std::unique_ptr<tk::TBitmap> BuiltBitmap;
@@ -221,7 +255,10 @@ class TGIFImage : public tk::TGraphic {
   void UpdateLogicalSize();
   // Replaces the picture by the GIF held in the next byteCount bytes of the stream.
   void ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decodeFirst);
+  // Writes the picture as a GIF stream, after its 32-bit length when withLength is set; the
+  // target receives nothing when writing fails. Fails with "No GIF Data to write" without frames.
   void WriteGIF(tk::TStream& stream, bool withLength);
+  // Encodes every frame that has no encoded data, then syncs every frame's extensions.
   void PrepareFrames();
 
   tk::TSharedRef<TGIFData> ScreenData;
@@ -240,6 +277,23 @@ class TGIFImage : public tk::TGraphic {
   void CopyPicture(const TGIFImage& source);
   void TakeFrame(TGIFFrame& source);
 };
+
+// The module initialisation of the GIF picture: while at least one of these lives, the picture
+// machinery knows the class TGIFImage for the file extension "gif" and the clipboard format
+// "GIF Image", the class registry knows TGIFFrame and TGIFImage, and the screen has the drawing
+// routines' two cursors, crGifHand and crGifDrag. The first one registers, the last one to go
+// withdraws the picture formats.
+class TGifModule {
+ public:
+  TGifModule();
+  ~TGifModule();
+  TGifModule(const TGifModule&) = delete;
+  TGifModule& operator=(const TGifModule&) = delete;
+};
+
+// The cursor numbers of the drawing routines' hand and drag cursors.
+inline constexpr int crGifHand = 14000;
+inline constexpr int crGifDrag = 14001;
 
 // The version texts, indexed by GifVersion.
 inline constexpr std::array<std::string_view, 3> GifVersionTexts = {"", "87a", "89a"};

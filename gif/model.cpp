@@ -169,14 +169,6 @@ void TGIFFrame::TakeFrom(tk::TPersistent* source) {
   TPersistent::TakeFrom(source);
 }
 
-void TGIFFrame::TakeFromGraphic(tk::TGraphic* source) {
-  // An empty graphic makes the frame empty.
-  if (source->IsEmpty()) return TakeFrom(nullptr);
-  // Frames made from other graphics are stored as bitmaps and encoded when written; that
-  // conversion is not available yet.
-  tk::NotImplementedAbort();
-}
-
 // ---- TGIFImage
 
 TGIFImage::TGIFImage() {
@@ -332,13 +324,5 @@ bool TGIFImage::IsTransparent() {
 void TGIFImage::ChangeWidth(int) { throw tk::EInvalidGraphicOperation(std::string(SCannotResize)); }
 
 void TGIFImage::ChangeHeight(int) { throw tk::EInvalidGraphicOperation(std::string(SCannotResize)); }
-
-// Writing, the clipboard and the encoding of bitmaps come with the GIF writer.
-void TGIFImage::WriteGIF(tk::TStream&, bool) { tk::NotImplementedAbort(); }
-void TGIFImage::PrepareFrames() { tk::NotImplementedAbort(); }
-void TGIFImage::SaveStream(tk::TStream& stream) { WriteGIF(stream, false); }
-void TGIFImage::WriteStored(tk::TStream& stream) { WriteGIF(stream, true); }
-void TGIFImage::FromClipboard(tk::TClipboardFormat, tk::THandle, tk::HPALETTE) { tk::NotImplementedAbort(); }
-void TGIFImage::ToClipboard(tk::TClipboardFormat&, tk::THandle&, tk::HPALETTE&) { tk::NotImplementedAbort(); }
 
 }  // namespace gif

@@ -18,7 +18,8 @@ inline constexpr std::string_view SIconToClipboard = "Clipboard does not support
 
 class TIcon : public TGraphic {
  public:
-  TIcon() = default;
+  // An icon is transparent: its mask or alpha channel leaves the background showing.
+  TIcon() { InitTransparent(true); }
   ~TIcon() override;
 
   std::string_view ClassName() const override { return "TIcon"; }

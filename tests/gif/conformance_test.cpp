@@ -1,6 +1,5 @@
 // Every frame of every file of the GIF corpus, decoded by this library and by giflib: the pixel
 // indices agree wherever giflib decodes without error; damaged files fail cleanly.
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,44 +11,19 @@
 #include "gif/decoder.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
+#include "giflib_ref.h"
 #include "toolkit/streams.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RefFrame {
-  int width, height;
-  std::vector<std::uint8_t> indices;  // top row first
-};
-
 // giflib's frames, or false when giflib fails on the file.
-bool GiflibDecode(const std::vector<std::uint8_t>& bytes, std::vector<RefFrame>& frames) {
-  struct Source {
-    const std::vector<std::uint8_t>* bytes;
-    std::size_t pos;
-  } source{&bytes, 0};
-  auto read = [](GifFileType* file, GifByteType* out, int count) -> int {
-    auto* s = static_cast<Source*>(file->UserData);
-    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), s->bytes->size() - s->pos);
-    std::memcpy(out, s->bytes->data() + s->pos, n);
-    s->pos += n;
-    return static_cast<int>(n);
-  };
-  int error = 0;
-  GifFileType* file = DGifOpen(&source, read, &error);
-  if (!file) return false;
-  bool ok = DGifSlurp(file) == GIF_OK;
-  if (ok) {
-    for (int i = 0; i < file->ImageCount; ++i) {
-      const SavedImage& image = file->SavedImages[i];
-      RefFrame frame{image.ImageDesc.Width, image.ImageDesc.Height, {}};
-      frame.indices.assign(image.RasterBits, image.RasterBits + std::size_t(frame.width) * frame.height);
-      frames.push_back(std::move(frame));
-    }
-  }
-  DGifCloseFile(file, &error);
-  return ok;
+bool GiflibDecode(const std::vector<std::uint8_t>& bytes, std::vector<giftest::RefFrame>& frames) {
+  giftest::RefGif gif;
+  if (!giftest::GiflibDecode(bytes, gif)) return false;
+  frames = std::move(gif.frames);
+  return true;
 }
 
 std::vector<fs::path> CorpusFiles(const fs::path& dir) {
@@ -66,7 +40,7 @@ TEST(Conformance, CorpusFramesMatchGiflib) {
   for (const fs::path& path : CorpusFiles(testpaths::CorpusDir())) {
     SCOPED_TRACE(path.string());
     std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
-    std::vector<RefFrame> reference;
+    std::vector<giftest::RefFrame> reference;
     const bool giflibOk = GiflibDecode(bytes, reference);
 
     gif::TGIFImage picture;
@@ -97,7 +71,7 @@ TEST(Conformance, CorpusFramesMatchGiflib) {
     for (int i = 0; i < picture.FrameCount(); ++i) {
       SCOPED_TRACE("frame " + std::to_string(i));
       gif::TGIFFrame& frame = picture.FrameAt(i);
-      const RefFrame& ref = reference[static_cast<std::size_t>(i)];
+      const giftest::RefFrame& ref = reference[static_cast<std::size_t>(i)];
       ASSERT_EQ(frame.Encoded->ItemWidth, ref.width);
       ASSERT_EQ(frame.Encoded->ItemHeight, ref.height);
       tk::TMemoryStream dib;

@@ -1,9 +1,14 @@
 // The subcommands of gifkit. Each command file registers itself with a static GifkitCommand.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+namespace colour {
+enum class ReductionMethod : std::uint8_t;
+}
 
 namespace gifkit {
 
@@ -35,5 +40,9 @@ struct Args {
   bool Has(const std::string& name) const;
   std::string Value(const std::string& name, const std::string& fallback = "") const;
 };
+
+// The reduction method of a --method value: histogram, median-cut, fixed784, fixed666, ramps or
+// gray; any other name is a usage error.
+colour::ReductionMethod MethodNamed(const std::string& name);
 
 }  // namespace gifkit

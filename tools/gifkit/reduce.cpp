@@ -26,13 +26,19 @@ T Lookup(const std::pair<const char*, T> (&table)[N], const std::string& name, c
   throw gifkit::UsageError{std::string("bad value for --") + option + ": '" + name + "'"};
 }
 
+}  // namespace
+
+colour::ReductionMethod gifkit::MethodNamed(const std::string& name) { return Lookup(Methods, name, "method"); }
+
+namespace {
+
 int Run(const std::vector<std::string>& args) {
   gifkit::Args a(args, {"bits", "method"}, {});
   if (a.positional.size() != 2) throw gifkit::UsageError{"expected IN.bmp and OUT.bmp"};
   if (!a.Has("bits")) throw gifkit::UsageError{"--bits is required"};
   const tk::TPixelFormat format = Lookup(Depths, a.Value("bits"), "bits");
   const ReductionMethod method =
-      a.Has("method") ? Lookup(Methods, a.Value("method"), "method") : colour::DefaultReduction;
+      a.Has("method") ? gifkit::MethodNamed(a.Value("method")) : colour::DefaultReduction;
 
   tk::TBitmap bitmap;
   bitmap.LoadFromFile(a.positional[0]);

@@ -1,0 +1,131 @@
+// Other graphics as GIF frames: a graphic becomes a frame's bitmap, and a frame's bitmap becomes
+// encoded GIF data when the picture is written.
+#include <algorithm>
+#include <cstring>
+
+#include "colour/colour.h"
+#include "gif/gif.h"
+#include "toolkit/bitmap.h"
+#include "toolkit/colors.h"
+
+namespace gif {
+
+namespace {
+
+// The colour that a graphic's undrawn area keeps when it is drawn into a frame's bitmap.
+constexpr TColor kUndrawnColor = 0xFF00FF;
+// The largest image a GIF holds: sizes are 16-bit.
+constexpr std::int32_t kMaxGifSide = 65535;
+
+[[noreturn]] void EncodingError() { throw tk::EInvalidGraphicOperation(std::string(SEncodingError)); }
+
+std::uint32_t U32At(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+void FillGifTable(GifColorTable& table, std::span<const std::uint8_t> quads, int count) {
+  table = GifColorTable{};
+  table.Count = std::clamp(count, 0, 256);
+  const int given = std::min<int>(table.Count, static_cast<int>(quads.size() / 4));
+  for (int i = 0; i < given; ++i) {
+    GifColorTable::Entry& entry = table.Entries[static_cast<std::size_t>(i)];
+    entry.Red = quads[4 * i + 2];
+    entry.Green = quads[4 * i + 1];
+    entry.Blue = quads[4 * i];
+  }
+}
+
+void TGIFFrame::TakeFromGraphic(tk::TGraphic* source) {
+  // An empty graphic makes the frame empty.
+  if (source->IsEmpty()) return TakeFrom(nullptr);
+  ResetFrame();
+  NewBitmap();
+  auto* sourceBitmap = dynamic_cast<tk::TBitmap*>(source);
+  try {
+    BuiltBitmap->TakeFrom(source);
+    if (sourceBitmap) BuiltBitmap->SetMonochrome(sourceBitmap->Monochrome());
+  } catch (const std::exception&) {
+    // A graphic that a bitmap cannot copy is drawn instead, onto a bitmap of its size whose
+    // undrawn area keeps a colour of its own.
+    NewBitmap();
+    BuiltBitmap->Canvas().Brush().Color = kUndrawnColor;
+    BuiltBitmap->SetWidth(source->Width());
+    BuiltBitmap->SetHeight(source->Height());
+    BuiltBitmap->Canvas().Draw(0, 0, source);
+  }
+  if (source->IsTransparent()) {
+    tk::TCanvas& canvas = BuiltBitmap->Canvas();
+    TransColor = sourceBitmap ? sourceBitmap->TransparentColor()
+                              : tk::GetNearestColor(canvas.Handle(), tk::ColorToRGB(canvas.Brush().Color));
+  }
+  UpdateParentSize();
+}
+
+void TGIFFrame::EncodeBitmap() {
+  if (!BuiltBitmap || BuiltBitmap->IsEmpty()) throw tk::EInvalidGraphicOperation(std::string(SNoGIFData));
+  // A palette bitmap is encoded with its own colours and depth; any other is reduced to 8 bits.
+  std::unique_ptr<tk::TMemoryStream> dib;
+  const tk::TPixelFormat format = BuiltBitmap->PixelFormat();
+  if (format == tk::pf1bit || format == tk::pf4bit || format == tk::pf8bit) {
+    dib = std::make_unique<tk::TMemoryStream>();
+  } else {
+    const colour::ReductionMethod method = GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
+    dib = colour::BitmapToDIBStream(*BuiltBitmap, tk::pf8bit, method);
+    if (method == colour::ReductionMethod::ReduceGray) GrayOnly = true;
+  }
+  if (dib->Size() == 0) BuiltBitmap->SaveStream(*dib);
+  EncodeFromDIB(*dib);
+}
+
+void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
+  // Everything is checked before the frame changes: the headers, the colour count, and that the
+  // rows lie within the stream.
+  const std::uint8_t* file = dib.Memory();
+  const std::size_t size = static_cast<std::size_t>(dib.Size());
+  if (size < 54) EncodingError();
+  tk::BITMAPINFOHEADER header;
+  std::memcpy(&header, file + 14, sizeof header);
+  const int count = header.biBitCount == 1 ? 2 : header.biBitCount == 4 ? 16 : header.biBitCount == 8 ? 256 : 0;
+  if (count == 0 || header.biCompression != tk::BI_RGB) EncodingError();
+  if (header.biWidth < 0 || header.biWidth > kMaxGifSide || header.biHeight < 0 || header.biHeight > kMaxGifSide)
+    EncodingError();
+  const std::size_t pixelOffset = U32At(file + 10);
+  const std::int64_t imageSize = tk::DibRowBytes(header.biWidth, header.biBitCount) * header.biHeight;
+  if (pixelOffset > size || static_cast<std::int64_t>(size - pixelOffset) < imageSize) EncodingError();
+
+  IsInterlaced = false;
+  TGIFItem& item = *Encoded;
+  // The colour table lies between the headers and the rows; entries missing there are black.
+  FillGifTable(item.ColorTable, {file + 54, std::max<std::size_t>(pixelOffset, 54) - 54}, count);
+  if (item.PixelData) item.PixelData->Clear();
+  else item.PixelData = std::make_unique<tk::TMemoryStream>();
+  try {
+    EncodePixels(*item.PixelData, header, false, ParentImage,
+                 {file + pixelOffset, static_cast<std::size_t>(imageSize)});
+  } catch (const tk::EAbort&) {
+    ResetFrame();
+    throw;
+  }
+  item.BitDepth = item.ColorTable.Depth();
+  if (ParentImage && ParentImage->ScreenData->GlobalTable.Count == 0) {
+    // The first frame encoded into a picture without a global table provides it.
+    TGIFData& screen = *ParentImage->ScreenData;
+    screen.GlobalTable = item.ColorTable;
+    screen.GlobalDepth = item.BitDepth;
+    OwnColorTable = false;
+  } else {
+    OwnColorTable = true;
+  }
+  item.ItemWidth = header.biWidth;
+  item.ItemHeight = header.biHeight;
+  if (ParentImage) {
+    ParentImage->LogicalWidth =
+        static_cast<std::uint16_t>(std::max<int>(ParentImage->LogicalWidth, item.ItemWidth + LeftPos));
+    ParentImage->LogicalHeight =
+        static_cast<std::uint16_t>(std::max<int>(ParentImage->LogicalHeight, item.ItemHeight + TopPos));
+  }
+}
+
+}  // namespace gif

@@ -1,0 +1,226 @@
+// The GIF stream writer: header, logical screen, colour tables, the looping block, extensions,
+// images, comments and trailer. The whole GIF is built in memory and written in one piece.
+#include "gif/writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "toolkit/colors.h"
+
+namespace gif {
+
+namespace {
+
+constexpr std::uint8_t kExtensionIntroducer = 0x21;
+constexpr std::uint8_t kImageSeparator = 0x2C;
+constexpr std::uint8_t kTrailer = 0x3B;
+constexpr std::uint8_t kCommentLabel = 0xFE;
+// A colour given relative to a palette by its red, green and blue.
+constexpr TColor kPaletteRelative = 0x02000000;
+
+// The last extension of a kind in a list (searched from its end), or null.
+TExtension* FindExtension(const TExtensionList* list, TExtensionKind kind) {
+  if (!list) return nullptr;
+  for (int i = list->Count() - 1; i >= 0; --i)
+    if (list->At(i) && list->At(i)->Kind == kind) return list->At(i);
+  return nullptr;
+}
+
+// The table's entries, padded with black to the 2^depth entries that the depth field announces.
+void WriteColorTable(tk::TStream& out, const GifColorTable& table, int depth) {
+  const std::size_t used = 3 * static_cast<std::size_t>(std::clamp(table.Count, 0, 256));
+  std::uint8_t bytes[3 * 256] = {};
+  std::memcpy(bytes, table.Entries.data(), used);
+  out.WriteBuffer(bytes, 3 * (std::size_t{1} << depth));
+}
+
+void WriteU16(tk::TStream& out, std::int32_t value) { out.WriteU16(static_cast<std::uint16_t>(value)); }
+
+}  // namespace
+
+int FindColorIndex(const GifColorTable& table, TColor color) {
+  if (color == NoColor) return -1;
+  TColor rgb = tk::ColorToRGB(color);
+  // A palette-relative colour names its red, green and blue, as the toolkit reports a bitmap's
+  // transparent colour.
+  if ((rgb & 0xFF000000) == kPaletteRelative) rgb &= 0xFFFFFF;
+  const int count = std::clamp(table.Count, 0, 256);
+  for (int i = 0; i < count; ++i)
+    if (table.Color(i) == rgb) return i;
+  return -1;
+}
+
+void WriteSubBlocks(tk::TStream& out, const tk::TStringList& lines) {
+  for (const std::string& line : lines) {
+    for (std::size_t at = 0; at < line.size(); at += 255) {
+      const std::size_t length = std::min<std::size_t>(255, line.size() - at);
+      out.WriteU8(static_cast<std::uint8_t>(length));
+      out.WriteBuffer(line.data() + at, length);
+    }
+  }
+  out.WriteU8(0);
+}
+
+void WriteExtensions(tk::TStream& out, const TExtensionList& extensions) {
+  static const tk::TStringList kNoLines;
+  for (int i = 0; i < extensions.Count(); ++i) {
+    const TExtension* extension = extensions.At(i);
+    if (!extension) continue;
+    out.WriteU8(kExtensionIntroducer);
+    out.WriteU8(ExtensionLabels[extension->Kind & 3]);
+    const tk::TStringList& lines = extension->Lines ? *extension->Lines : kNoLines;
+    switch (extension->Kind) {
+      case ekGraphicControl: out.WriteBuffer(extension->Header.data(), 6); break;
+      case ekPlainText:
+        out.WriteBuffer(extension->Header.data(), 13);
+        WriteSubBlocks(out, lines);
+        break;
+      case ekApplication:
+        out.WriteBuffer(extension->Header.data(), 12);
+        WriteSubBlocks(out, lines);
+        break;
+      case ekComment: WriteSubBlocks(out, lines); break;
+    }
+  }
+}
+
+void WritePixelData(tk::TStream& out, const tk::TMemoryStream& data) {
+  std::span<const std::uint8_t> bytes = data.Bytes();
+  out.WriteBuffer(bytes);
+  // Hop the length bytes behind the code size byte: the chain is complete when a zero length
+  // byte ends it within the data.
+  std::size_t at = 1;
+  while (at < bytes.size() && bytes[at] != 0) at += std::size_t{bytes[at]} + 1;
+  if (at >= bytes.size()) out.WriteU8(0);
+}
+
+// ---- Frames
+
+void TGIFFrame::SyncExtensions() {
+  TExtension* control = FindExtension(ExtBlocks.get(), ekGraphicControl);
+  if (!control && (DelayMs > 0 || TransColor != NoColor || Disposal != 0)) {
+    auto extension = std::make_unique<TExtension>();
+    extension->Kind = ekGraphicControl;
+    extension->Header[0] = 4;
+    control = extension.get();
+    if (!ExtBlocks) ExtBlocks = std::make_unique<TExtensionList>();
+    ExtBlocks->Add(std::move(extension));
+  }
+  if (control) {
+    std::array<std::uint8_t, 15>& header = control->Header;
+    const unsigned delay = DelayMs / 10u;
+    header[2] = static_cast<std::uint8_t>(delay);
+    header[3] = static_cast<std::uint8_t>(delay >> 8);
+    const int index = FindColorIndex(Encoded->ColorTable, TransColor);
+    if (index >= 0) {
+      header[4] = static_cast<std::uint8_t>(index);
+      header[1] |= 1;
+    } else {
+      header[1] &= static_cast<std::uint8_t>(~1u);
+    }
+    header[1] = static_cast<std::uint8_t>((header[1] & 0xE3) | (Disposal & 7) << 2);
+  }
+  if (ExtBlocks) {
+    for (int i = ExtBlocks->Count() - 1; i >= 0; --i) {
+      const TExtension* extension = ExtBlocks->At(i);
+      if (extension && extension->Kind == ekComment && (!extension->Lines || extension->Lines->Empty()))
+        ExtBlocks->Delete(i);
+    }
+    if (!ExtBlocks->Empty() && ParentImage) ParentImage->GifVersion = 2;
+  }
+}
+
+// ---- The picture
+
+void TGIFImage::PrepareFrames() {
+  for (const auto& frame : FrameList) {
+    if (frame->Encoded->HasPixelData()) continue;
+    frame->Encoded->PixelData.reset();
+    frame->EncodeBitmap();
+  }
+  for (const auto& frame : FrameList) frame->SyncExtensions();
+}
+
+void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
+  if (FrameCount() == 0) throw tk::EInvalidGraphicOperation(std::string(SNoGIFData));
+  PrepareFrames();
+  TGIFData& screen = *ScreenData;
+  if (!screen.CommentLines.Empty()) GifVersion = 2;
+
+  // The logical screen is the union of the frames. After PrepareFrames every frame is encoded,
+  // and a frame's bitmap has the size of its encoded image, so frames that are not built yet
+  // need not be decoded for their size.
+  LogicalWidth = 0;
+  LogicalHeight = 0;
+  for (const auto& frame : FrameList) {
+    const bool hasBitmap = frame->BuiltBitmap && !frame->BuiltBitmap->IsEmpty();
+    const int width = hasBitmap ? frame->BuiltBitmap->Width() : frame->Encoded->ItemWidth;
+    const int height = hasBitmap ? frame->BuiltBitmap->Height() : frame->Encoded->ItemHeight;
+    LogicalWidth = static_cast<std::uint16_t>(std::max(int{LogicalWidth}, frame->LeftPos + width));
+    LogicalHeight = static_cast<std::uint16_t>(std::max(int{LogicalHeight}, frame->TopPos + height));
+  }
+
+  tk::TMemoryStream out;
+  out.WriteBuffer("GIF", 3);
+  out.WriteBuffer(GifVersionTexts[GifVersion == 2 ? 2 : 1].data(), 3);
+  WriteU16(out, LogicalWidth);
+  WriteU16(out, LogicalHeight);
+  const GifColorTable& global = screen.GlobalTable;
+  int globalDepth = 0;
+  if (global.Count > 0) {
+    // The colour resolution and the size field both follow from the table's size.
+    globalDepth = DepthForCount(global.Count);
+    out.WriteU8(static_cast<std::uint8_t>(0x80 | (globalDepth - 1) << 4 | (globalDepth - 1)));
+    out.WriteU8(static_cast<std::uint8_t>(std::max(FindColorIndex(global, BackdropColor), 0)));
+  } else {
+    out.WriteU8(0);
+    out.WriteU8(0);
+  }
+  out.WriteU8(screen.AspectByte);
+  if (globalDepth > 0) WriteColorTable(out, global, globalDepth);
+
+  if (LoopEnabled && FrameCount() > 1) {
+    static constexpr std::uint8_t kLoopBlock[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+                                                     'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
+    out.WriteBuffer(kLoopBlock, sizeof kLoopBlock);
+    out.WriteU16(LoopCount);
+    out.WriteU8(0);
+  }
+
+  for (const auto& frame : FrameList) {
+    if (frame->ExtBlocks) WriteExtensions(out, *frame->ExtBlocks);
+    TGIFItem& item = *frame->Encoded;
+    // A frame with a table of its own writes it as its local table; its depth follows from
+    // the table's size. (A frame copied from a picture without any table has none to write.)
+    const bool local = frame->OwnColorTable && item.ColorTable.Count > 0;
+    if (local) item.BitDepth = item.ColorTable.Depth();
+    out.WriteU8(kImageSeparator);
+    WriteU16(out, frame->LeftPos);
+    WriteU16(out, frame->TopPos);
+    WriteU16(out, item.ItemWidth);
+    WriteU16(out, item.ItemHeight);
+    out.WriteU8(static_cast<std::uint8_t>((local ? 0x80 | (item.BitDepth - 1) : 0) | (frame->IsInterlaced ? 0x40 : 0)));
+    if (local) WriteColorTable(out, item.ColorTable, item.BitDepth);
+    WritePixelData(out, *item.PixelData);
+  }
+
+  if (!screen.CommentLines.Empty()) {
+    out.WriteU8(kExtensionIntroducer);
+    out.WriteU8(kCommentLabel);
+    WriteSubBlocks(out, screen.CommentLines);
+  }
+  out.WriteU8(kTrailer);
+
+  if (withLength) {
+    if (out.Size() > std::numeric_limits<std::int32_t>::max())
+      throw tk::EInvalidGraphicOperation(std::string(SEncodingError));
+    stream.WriteI32(static_cast<std::int32_t>(out.Size()));
+  }
+  stream.WriteBuffer(out.Bytes());
+}
+
+void TGIFImage::SaveStream(tk::TStream& stream) { WriteGIF(stream, false); }
+void TGIFImage::WriteStored(tk::TStream& stream) { WriteGIF(stream, true); }
+
+}  // namespace gif

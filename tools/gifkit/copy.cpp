@@ -1,0 +1,23 @@
+// gifkit copy IN.gif OUT.gif: a GIF read into a picture and written back.
+#include "gif/gif.h"
+#include "toolkit/streams.h"
+#include "tools/gifkit/command.h"
+
+namespace {
+
+int Copy(const std::vector<std::string>& arguments) {
+  gifkit::Args args(arguments, {}, {});
+  if (args.positional.size() != 2) throw gifkit::UsageError{"expected IN.gif and OUT.gif"};
+  const std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
+  gif::TGIFImage picture;
+  tk::TReadOnlyMemoryStream in(bytes);
+  picture.ReadGIF(in.Size(), in, false);
+  tk::TMemoryStream out;
+  picture.SaveStream(out);
+  tk::WriteWholeFile(args.positional[1], out.Bytes());
+  return 0;
+}
+
+const gifkit::Register reg({"copy", "copy IN.gif OUT.gif", "read a GIF and write it back", Copy});
+
+}  // namespace

@@ -1,0 +1,45 @@
+// gifkit encode IN.(bmp|ico|cur|ani) OUT.gif: a bitmap, an icon or an animated cursor assigned
+// to a GIF picture and saved.
+#include <filesystem>
+
+#include "colour/colour.h"
+#include "gif/gif.h"
+#include "toolkit/bitmap.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/icon.h"
+#include "toolkit/streams.h"
+#include "tools/gifkit/command.h"
+
+namespace {
+
+int Encode(const std::vector<std::string>& arguments) {
+  gifkit::Args args(arguments, {"method"}, {"gray"});
+  if (args.positional.size() != 2) throw gifkit::UsageError{"expected an input file and OUT.gif"};
+  if (args.Has("method")) colour::DefaultReduction = gifkit::MethodNamed(args.Value("method"));
+  const std::string& input = args.positional[0];
+  const std::string extension = tk::LowerCase(std::filesystem::path(input).extension().string());
+
+  gif::TGIFImage picture;
+  if (extension == ".bmp") {
+    tk::TBitmap bitmap;
+    bitmap.LoadFromFile(input);
+    picture.TakeFrom(&bitmap);
+  } else if (extension == ".ico" || extension == ".cur") {
+    tk::TIcon icon;
+    icon.LoadFromFile(input);
+    picture.AppendFrame(&icon);
+  } else {
+    throw gifkit::UsageError{"the input must be a .bmp, .ico, .cur or .ani file"};
+  }
+  if (args.Has("gray"))
+    for (int i = 0; i < picture.FrameCount(); ++i) picture.FrameAt(i).GrayOnly = true;
+  picture.SaveToFile(args.positional[1]);
+  return 0;
+}
+
+const gifkit::Register reg({"encode",
+                            "encode IN.(bmp|ico|cur|ani) OUT.gif [--method histogram|median-cut|fixed784|"
+                            "fixed666|ramps|gray] [--gray]",
+                            "save a bitmap, an icon or an animated cursor as a GIF picture", Encode});
+
+}  // namespace
