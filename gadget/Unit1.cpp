@@ -1,6 +1,7 @@
 #include "gadget/Unit1.h"
 
 #include "gadget/form_data.h"
+#include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/gdi.h"
 #include "toolkit/exceptions.h"
@@ -35,6 +36,8 @@ const bool initialised = (ResetSharedState(), true);
 }  // namespace
 
 TForm1* Form1 = nullptr;
+
+void RegisterGifPicture() { tk::RegisterClass(tk::ClassOf<gif::TGIFImage>("TGIFImage")); }
 
 std::string DigitsOnly(std::string_view text) {
   std::string digits;

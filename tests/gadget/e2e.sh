@@ -4,7 +4,8 @@
 #   e2e.sh PATH/TO/protractor
 set -uo pipefail
 program=$(readlink -f "${1:?usage: e2e.sh PROGRAM}")
-for tool in Xvfb xdotool import; do
+[ -x "$program" ] || { echo "SKIP: $1 is not built"; exit 77; }
+for tool in Xvfb xdotool import xdpyinfo xprop; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
