@@ -1,0 +1,49 @@
+// gifkit reduce: a bitmap file converted to 1, 4, 8 or 24 bits, the 8-bit form by a reduction
+// method.
+#include <utility>
+
+#include "colour/colour.h"
+#include "toolkit/bitmap.h"
+#include "toolkit/streams.h"
+#include "tools/gifkit/command.h"
+
+namespace {
+
+using colour::ReductionMethod;
+
+const std::pair<const char*, tk::TPixelFormat> Depths[] = {
+    {"1", tk::pf1bit}, {"4", tk::pf4bit}, {"8", tk::pf8bit}, {"24", tk::pf24bit}};
+
+const std::pair<const char*, ReductionMethod> Methods[] = {
+    {"histogram", ReductionMethod::ReduceHistogram},   {"median-cut", ReductionMethod::ReduceMedianCut},
+    {"fixed784", ReductionMethod::ReduceFixed784},     {"fixed666", ReductionMethod::ReduceFixed666},
+    {"ramps", ReductionMethod::ReducePrimaryRamps},    {"gray", ReductionMethod::ReduceGray}};
+
+template <class T, std::size_t N>
+T Lookup(const std::pair<const char*, T> (&table)[N], const std::string& name, const char* option) {
+  for (auto& [key, value] : table)
+    if (name == key) return value;
+  throw gifkit::UsageError{std::string("bad value for --") + option + ": '" + name + "'"};
+}
+
+int Run(const std::vector<std::string>& args) {
+  gifkit::Args a(args, {"bits", "method"}, {});
+  if (a.positional.size() != 2) throw gifkit::UsageError{"expected IN.bmp and OUT.bmp"};
+  if (!a.Has("bits")) throw gifkit::UsageError{"--bits is required"};
+  const tk::TPixelFormat format = Lookup(Depths, a.Value("bits"), "bits");
+  const ReductionMethod method =
+      a.Has("method") ? Lookup(Methods, a.Value("method"), "method") : colour::DefaultReduction;
+
+  tk::TBitmap bitmap;
+  bitmap.LoadFromFile(a.positional[0]);
+  auto stream = colour::BitmapToDIBStream(bitmap, format, method);
+  tk::WriteWholeFile(a.positional[1], stream->Bytes());
+  return 0;
+}
+
+const gifkit::Register reg({"reduce",
+                            "reduce IN.bmp OUT.bmp --bits 1|4|8|24 [--method histogram|median-cut|fixed784|"
+                            "fixed666|ramps|gray]",
+                            "convert a bitmap file to 1, 4, 8 or 24 bits per pixel", Run});
+
+}  // namespace
