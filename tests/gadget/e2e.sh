@@ -62,6 +62,7 @@ quit() { # clicks the quit button and expects status 0
 
 # ---- Without a window manager.
 start
+echo "info: resident memory after start-up: $(sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$gadget/status")"
 check "window size" "251x249" "$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')"
 check "centred position" "514 387" "$(geometry)"
 # The corner lies outside the outline: the root window shows there; the dial's face is white.
