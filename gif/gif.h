@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "colour/colour.h"
 #include "toolkit/graphic.h"
 #include "toolkit/lists.h"
 #include "toolkit/persistent.h"
@@ -42,8 +43,9 @@ inline constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
 // Module settings.
 // Keep damaged images with what could be read and decoded (true), or fail on damage (false).
 inline bool TolerateDamage = true;
-// The colour-reduction method for bitmaps that are not in 1-, 4- or 8-bit palette form.
-inline int DefaultReduction = 0;
+// The colour-reduction method for bitmaps that are not in 1-, 4- or 8-bit palette form: the
+// colour-reduction module's setting, which the encoding of frames reads.
+using colour::DefaultReduction;
 // The clipboard format registered for "GIF Image".
 inline tk::TClipboardFormat GifClipboardFormat = 0;
 
