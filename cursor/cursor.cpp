@@ -40,7 +40,7 @@ bool ReadChunkHeader(tk::TStream& stream, TChunkHeader& header) {
 bool ReadChunkData(tk::TStream& stream, const TChunkHeader& header, std::vector<std::uint8_t>& data) {
   if (stream.Remaining() < header.Size) return false;
   data.resize(header.Size);
-  if (stream.Read(data.data(), data.size()) != data.size()) return false;
+  if (!data.empty() && stream.Read(data.data(), data.size()) != data.size()) return false;
   return stream.Seek(header.Size % 2, tk::SeekOrigin::Current) != -1;
 }
 
@@ -115,7 +115,7 @@ struct TAnimatedCursorImage::Reading {
   }
   void GivePicture(TIconFrame& frame, const TChunkHeader& chunk, std::unique_ptr<tk::TIcon> picture,
                    bool fromIconFile, tk::TPoint hotspot) {
-    pictureBytes += chunk.Size;
+    pictureBytes += std::int64_t{chunk.Size} + kPictureUpkeep;
     if (pictureBytes > kMaxPictureBytes) ReadError();
     frame.Picture = std::move(picture);
     frame.FromIconFile = fromIconFile;

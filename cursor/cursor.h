@@ -142,9 +142,12 @@ class TAnimatedCursorImage : public tk::TPersistent {
   // a palette of max(MaxColors, 16) colours. The result is assigned to the bitmap.
   void DrawStrip(tk::TBitmap& bitmap, tk::TColor background, bool reduce, bool vertical);
 
-  // The bytes of icon files that the frames of one cursor may hold together: frames that share
-  // an icon each own a copy, and a damaged file must not multiply its size without bound.
+  // The memory that the pictures of one cursor may take together, counted as the bytes of their
+  // icon files plus an upkeep for each picture: frames that share an icon each own a copy, and
+  // a damaged file must not multiply its size without bound. A load beyond it fails with
+  // EReadError.
   static constexpr std::int64_t kMaxPictureBytes = std::int64_t{256} << 20;
+  static constexpr std::int64_t kPictureUpkeep = 1024;
 
  private:
   struct Reading;

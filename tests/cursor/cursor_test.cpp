@@ -393,6 +393,16 @@ TEST(Reading, DamagedFilesFailOrStopCleanly) {
   EXPECT_EQ(ani.FrameCount(), 2);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
+  // Frames that all show one icon each own a copy; copies beyond the memory allowed for
+  // pictures fail the load instead of taking gigabytes.
+  const std::size_t copies = TAnimatedCursorImage::kMaxPictureBytes / TAnimatedCursorImage::kPictureUpkeep + 1;
+  const Bytes tiny = Icon(kRed, 1, 1);
+  EXPECT_EQ(ReadErrorOf(Ani({Anih(0x7FFFFFFF, 1, 1), Chunk("seq ", Int32s(std::vector<std::int32_t>(copies, 0))),
+                             Frames({tiny})})),
+            "Stream read error");
+  Load(ani, Ani({Anih(0x7FFFFFFF, 1, 1), Chunk("seq ", Int32s(std::vector<std::int32_t>(1000, 0))), Frames({tiny})}));
+  EXPECT_EQ(ani.FrameCount(), 1000);
+
   // Image data shorter than its bit count, or partly outside the file, counts no colours.
   Bytes shortImage = IconFile({Image{32, 8, kRed}});
   shortImage[14] = 10;  // image size 10
