@@ -1,0 +1,36 @@
+// The LZW decoder of GIF image data and the interlaced row order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "toolkit/graphic.h"
+#include "toolkit/streams.h"
+
+namespace gif {
+
+// What FetchCode gives when the data holds no further code.
+inline constexpr unsigned EndOfCodes = 0xFFFF;
+
+// Bytes per row of a bottom-up bitmap of the given width and bits per pixel (4-byte aligned).
+constexpr std::int64_t RowBytes(std::int64_t width, int bits) { return (width * bits + 31) / 32 * 4; }
+
+// The row depth (1, 4 or 8) of a frame of the given bits per pixel; fails with "Wrong number of
+// colors; must be a power of 2" for anything outside 1..8.
+int RowDepthFor(int bitDepth);
+
+// The row of an interlaced image that follows row y (of height h) in pass 0..3; updates the pass.
+// Rows 0, 8, 16, ...; then 4, 12, ...; then 2, 6, ...; then 1, 3, 5, ...; a result that is not
+// below h ends the image.
+int NextInterlacedRow(int y, int h, int& pass);
+
+// Decodes the LZW data at the stream's position into a zero-filled buffer of height rows of
+// RowBytes(width, rowDepth) bytes, bottom row first, at 1, 4 or 8 bits per pixel (rowDepth must
+// suit bitDepth: 1 for 1, 4 for 2..4, 8 for 5..8). Pixel values are masked to bitDepth bits.
+// Returns true when the data was found damaged and decoding was cut short; without tolerate,
+// damage fails instead. Never writes outside the buffer, whatever the data holds. Reports
+// progress to the graphic's progress event when one is given.
+bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
+                  int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress);
+
+}  // namespace gif

@@ -1,0 +1,251 @@
+// GIF pictures: the picture class TGIFImage with its frames, their extension blocks and the
+// reference-counted holders of encoded data that copies of a picture share.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "colour/colour.h"
+#include "toolkit/graphic.h"
+#include "toolkit/lists.h"
+#include "toolkit/persistent.h"
+#include "toolkit/streams.h"
+
+namespace tk {
+class TBitmap;
+}
+
+namespace gif {
+
+using tk::TColor;
+class GifBuffer;
+
+// Colour sentinels: no colour at all, and "the colour of the bitmap's bottom-left pixel".
+inline constexpr TColor NoColor = 0x1FFFFFFF;
+inline constexpr TColor DefaultColor = 0x20000000;
+
+// Message texts of the GIF module (string resources 61092 to 61100).
+inline constexpr std::string_view SUnknownVersion = "Unknown GIF version";                   // 61092
+inline constexpr std::string_view SEncodingError = "GIF image encoding error";              // 61093
+inline constexpr std::string_view SDataCorrupt = "GIF encoded data is corrupt";             // 61094
+inline constexpr std::string_view SCodeSizeRange = "GIF code size not in range 2 to 9";     // 61095
+inline constexpr std::string_view SWrongColorCount = "Wrong number of colors; must be a power of 2";  // 61096
+inline constexpr std::string_view SUnknownExtension = "Unrecognized extension block: %.2x";  // 61097
+inline constexpr std::string_view SNoGIFData = "No GIF Data to write";                      // 61098
+inline constexpr std::string_view SCannotResize = "Cannot change the Size of a GIF image";  // 61099
+inline constexpr std::string_view SGIFDescription = "CompuServe GIF Image";                 // 61100
+// Our own: a frame whose pixel buffer would be larger than MaxPixelBytes.
+inline constexpr std::string_view SImageTooLarge = "GIF image too large to decode (%d x %d pixels)";
+inline constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
+
+// Module settings.
+// Keep damaged images with what could be read and decoded (true), or fail on damage (false).
+inline bool TolerateDamage = true;
+// The colour-reduction method for bitmaps that are not in 1-, 4- or 8-bit palette form: the
+// colour-reduction module's setting, which the encoding of frames reads.
+using colour::DefaultReduction;
+// The clipboard format registered for "GIF Image".
+inline tk::TClipboardFormat GifClipboardFormat = 0;
+
+// A colour table as the GIF file holds it: Count entries of red, green, blue.
+struct GifColorTable {
+  struct Entry {
+    std::uint8_t Red = 0, Green = 0, Blue = 0;
+  };
+  std::int32_t Count = 0;  // 0..256; 0 = no table
+  std::array<Entry, 256> Entries{};
+
+  // Entry i as a colour: red | green << 8 | blue << 16.
+  TColor Color(int i) const {
+    const Entry& e = Entries[static_cast<std::size_t>(i)];
+    return e.Red | e.Green << 8 | static_cast<TColor>(e.Blue) << 16;
+  }
+};
+
+// Bits per pixel for a colour count of 2, 4, ... 256 (compared in its low 16 bits); any other
+// count fails with "Wrong number of colors; must be a power of 2".
+int DepthForCount(std::int32_t count);
+
+// Picture-level data shared by copies of a picture.
+class TGIFData : public tk::TSharedImage {
+ public:
+  tk::TStringList CommentLines;  // the comment text after the last image, one string per line
+  std::uint8_t AspectByte = 0;
+  std::uint8_t GlobalDepth = 0;
+  std::uint8_t ColorResolution = 0;
+  GifColorTable GlobalTable;
+
+ protected:
+  void ReleaseContents() override { CommentLines.Clear(); }
+};
+
+// One frame's encoded image, shared by frames that are copies of one another.
+class TGIFItem : public tk::TSharedImage {
+ public:
+  // The LZW data as it follows the image descriptor: code size byte, sub-blocks, terminator.
+  std::unique_ptr<tk::TMemoryStream> PixelData;
+  std::int32_t ItemWidth = 0;
+  std::int32_t ItemHeight = 0;
+  std::uint8_t DescFlags = 0;
+  std::uint8_t BitDepth = 0;
+  GifColorTable ColorTable;  // the local table, or a copy of the global one
+
+  bool HasPixelData() const { return PixelData && PixelData->Size() > 0; }
+
+ protected:
+  void ReleaseContents() override {
+    if (PixelData) PixelData->Clear();
+  }
+};
+
+enum TExtensionKind : std::uint8_t {
+  ekGraphicControl = 0,
+  ekPlainText = 1,
+  ekApplication = 2,
+  ekComment = 3,
+};
+// The label byte of each kind.
+inline constexpr std::array<std::uint8_t, 4> ExtensionLabels = {0xF9, 0x01, 0xFF, 0xFE};
+
+// One extension block kept with a frame.
+class TExtension : public tk::TPersistent {
+ public:
+  std::string_view ClassName() const override { return "TExtension"; }
+  void TakeFrom(tk::TPersistent* source) override;
+
+  // An application extension "NETSCAPE2.0" or "ANIMEXTS1.0" whose first sub-block is 1 and a
+  // 16-bit loop count; LoopCount gives that count.
+  bool IsLoopExtension() const;
+  std::uint16_t LoopCount() const;
+
+  // The graphic control fields of Header.
+  std::uint8_t Packed() const { return Header[1]; }
+  std::uint16_t Delay() const { return static_cast<std::uint16_t>(Header[2] | Header[3] << 8); }
+  std::uint8_t TransparentIndex() const { return Header[4]; }
+
+  TExtensionKind Kind = ekGraphicControl;
+  std::unique_ptr<tk::TStringList> Lines;  // the data sub-blocks, one string each
+  std::array<std::uint8_t, 15> Header{};   // the fixed first block, from its size byte on
+};
+
+using TExtensionList = tk::TObjectList<TExtension>;
+
+class TGIFImage;
+
+// One image of a picture.
+class TGIFFrame : public tk::TPersistent {
+ public:
+  explicit TGIFFrame(TGIFImage* parent);
+  ~TGIFFrame() override;
+
+  std::string_view ClassName() const override { return "TGIFFrame"; }
+  void GiveTo(tk::TPersistent* target) override;
+  void TakeFrom(tk::TPersistent* source) override;
+
+  // A fresh empty encoded item and default fields; BuiltBitmap and ExtBlocks stay.
+  void ResetFrame();
+  // Replaces BuiltBitmap by a new, empty bitmap.
+  void NewBitmap();
+  // BuiltBitmap, decoded from Encoded first when it is null or empty.
+  tk::TBitmap* BuildBitmap();
+  int FrameWidth();
+  int FrameHeight();
+  // The lines of the last comment extension; with create, one is made when there is none.
+  tk::TStringList* FindComment(bool create);
+  void SetComment(const tk::TStringList& lines);
+  // Reads one image; the stream stands just behind its 0x2C introducer.
+  void ReadImage(GifBuffer& data);
+  // Fills the target with the frame's bitmap file image, positioned at 0.
+  void DecodeToDIB(tk::TMemoryStream& target);
+  // Draws the frame's bitmap stretched into the rectangle, keyed by TransColor when asked.
+  void DrawFrame(tk::TCanvas& canvas, const tk::TRect& rect, bool transparent);
+
+  TGIFImage* ParentImage;
+  std::unique_ptr<tk::TBitmap> BuiltBitmap;
+  tk::TSharedRef<TGIFItem> Encoded;
+  std::unique_ptr<TExtensionList> ExtBlocks;
+  std::int32_t LeftPos = 0;
+  std::int32_t TopPos = 0;
+  bool IsInterlaced = false;
+  bool DataDamaged = false;
+  bool GrayOnly = false;
+  TColor TransColor = NoColor;
+  std::uint16_t DelayMs = 0;
+  std::uint8_t Disposal = 0;
+  bool OwnColorTable = false;
+
+ private:
+  friend class TGIFImage;
+  // Shares the source's encoded item and copies its fields and comment.
+  void AssignFrame(TGIFFrame& source);
+  void TakeFromGraphic(tk::TGraphic* source);
+  void UpdateParentSize();
+};
+
+using TFrameList = tk::TObjectList<TGIFFrame>;
+
+// A GIF picture.
+class TGIFImage : public tk::TGraphic {
+ public:
+  TGIFImage();
+  ~TGIFImage() override;
+
+  std::string_view ClassName() const override { return "TGIFImage"; }
+
+  // The slots of the graphic.
+  void GiveTo(tk::TPersistent* target) override;
+  void TakeFrom(tk::TPersistent* source) override;
+  void DrawInRect(tk::TCanvas& canvas, const tk::TRect& rect) override;
+  bool SameAs(tk::TGraphic* other) override;
+  bool IsEmpty() override;
+  int CurrentHeight() override;
+  tk::HPALETTE CurrentPalette() override;
+  bool IsTransparent() override;
+  int CurrentWidth() override;
+  void ReadStored(tk::TStream& stream) override;
+  void ChangeHeight(int height) override;
+  void ChangeWidth(int width) override;
+  void WriteStored(tk::TStream& stream) override;
+  void LoadStream(tk::TStream& stream) override;
+  void SaveStream(tk::TStream& stream) override;
+  void FromClipboard(tk::TClipboardFormat format, tk::THandle data, tk::HPALETTE palette) override;
+  void ToClipboard(tk::TClipboardFormat& format, tk::THandle& data, tk::HPALETTE& palette) override;
+  // Slot 24: adds a frame made from a graphic and returns its index.
+  virtual int AppendFrame(tk::TGraphic* graphic);
+
+  // New shared data, no frames, default settings; the logical size stays. Signals nothing.
+  void Reset();
+  void FreeFrames() { FrameList.Clear(); }
+  int FrameCount() const { return FrameList.Count(); }
+  TGIFFrame& FrameAt(int index) const { return FrameList[index]; }
+  tk::TBitmap* CurrentBitmap();
+  // The logical screen size as the union of the frames (decodes every frame not yet built).
+  void UpdateLogicalSize();
+  // Replaces the picture by the GIF held in the next byteCount bytes of the stream.
+  void ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decodeFirst);
+  void WriteGIF(tk::TStream& stream, bool withLength);
+  void PrepareFrames();
+
+  tk::TSharedRef<TGIFData> ScreenData;
+  std::uint8_t GifVersion = 0;  // 0 none, 1 "87a", 2 "89a"
+  TFrameList FrameList;
+  std::int32_t CurrentIndex = -1;
+  std::uint16_t LogicalWidth = 0;
+  std::uint16_t LogicalHeight = 0;
+  TColor BackdropColor = NoColor;
+  bool LoopEnabled = false;
+  std::uint16_t LoopCount = 1;
+
+ private:
+  // Reads consecutive extensions while the block byte is 0x21; returns the kept ones (or null).
+  std::unique_ptr<TExtensionList> ReadExtensionRun(GifBuffer& data, std::uint8_t& blockByte);
+  void CopyPicture(const TGIFImage& source);
+  void TakeFrame(TGIFFrame& source);
+};
+
+// The version texts, indexed by GifVersion.
+inline constexpr std::array<std::string_view, 3> GifVersionTexts = {"", "87a", "89a"};
+
+}  // namespace gif

@@ -1,0 +1,265 @@
+// The GIF stream reader: header, logical screen, colour tables, extensions and images. Images
+// keep their LZW data as read; pixels are decoded only when a frame's bitmap is needed.
+#include "gif/reader.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace gif {
+
+namespace {
+
+constexpr std::uint8_t kExtensionIntroducer = 0x21;
+constexpr std::uint8_t kImageSeparator = 0x2C;
+constexpr std::uint8_t kTrailer = 0x3B;
+constexpr int kMaxLoopCount = 30000;
+
+// The three bytes match the text, letters compared without regard to case.
+bool SameText(const std::uint8_t* bytes, std::string_view text) {
+  for (std::size_t i = 0; i < 3; ++i) {
+    auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    if (lower(bytes[i]) != lower(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void Fail(std::string_view message) {
+  throw tk::EInvalidGraphicOperation(std::string(message));
+}
+
+}  // namespace
+
+std::unique_ptr<tk::TStringList> ReadSubBlocks(GifBuffer& data) {
+  auto lines = std::make_unique<tk::TStringList>();
+  for (;;) {
+    std::uint8_t length = data.ReadByte();
+    if (length != 0) {
+      std::string bytes(length, '\0');
+      data.Read(bytes.data(), length);
+      lines->Add(std::move(bytes));
+    }
+    if (length == 0 || data.AtEnd()) return lines;
+  }
+}
+
+std::unique_ptr<TExtension> ReadExtension(GifBuffer& data) {
+  auto extension = std::make_unique<TExtension>();
+  std::uint8_t label = data.ReadByte();
+  // The fixed parts are read by these counts whatever their size byte says.
+  switch (label) {
+    case 0xF9:
+      extension->Kind = ekGraphicControl;
+      data.Read(extension->Header.data(), 6);
+      break;
+    case 0xFE:
+      extension->Kind = ekComment;
+      extension->Lines = ReadSubBlocks(data);
+      break;
+    case 0x01:
+      extension->Kind = ekPlainText;
+      data.Read(extension->Header.data(), 13);
+      extension->Lines = ReadSubBlocks(data);
+      break;
+    case 0xFF:
+      extension->Kind = ekApplication;
+      data.Read(extension->Header.data(), 12);
+      extension->Lines = ReadSubBlocks(data);
+      break;
+    default:
+      // Extensions of other labels have the general layout, a sub-block chain. Damage-tolerant
+      // reading skips them as other decoders do; strict reading refuses them.
+      if (!TolerateDamage)
+        throw tk::EInvalidGraphicOperation(tk::Format(SUnknownExtension, {std::int64_t{label}}));
+      ReadSubBlocks(data);
+      return nullptr;
+  }
+  return extension;
+}
+
+std::unique_ptr<TExtensionList> TGIFImage::ReadExtensionRun(GifBuffer& data, std::uint8_t& blockByte) {
+  std::unique_ptr<TExtensionList> kept;
+  while (blockByte == kExtensionIntroducer) {
+    std::unique_ptr<TExtension> extension = ReadExtension(data);
+    // The graphic control and comment extensions gathered so far belong to the text.
+    if (extension && extension->Kind == ekPlainText) kept.reset();
+    if (!extension) {
+      // an extension of an unknown label, skipped
+    } else if (extension->Kind == ekPlainText || extension->Kind == ekApplication) {
+      if (extension->IsLoopExtension()) {
+        LoopEnabled = true;
+        LoopCount = static_cast<std::uint16_t>(std::min<int>(extension->LoopCount(), kMaxLoopCount));
+      }
+    } else {
+      if (!kept) kept = std::make_unique<TExtensionList>();
+      kept->Add(std::move(extension));
+    }
+    // A GIF that ends after an extension needs no trailer.
+    blockByte = data.AtEnd() ? kTrailer : data.ReadByte();
+  }
+  if (kept && kept->Empty()) kept.reset();
+  return kept;
+}
+
+void TGIFFrame::ReadImage(GifBuffer& data) {
+  TGIFItem& item = *Encoded;
+  item.PixelData = std::make_unique<tk::TMemoryStream>();
+  DataDamaged = false;
+  try {
+    std::uint8_t desc[9];
+    data.ReadExact(desc, sizeof desc);
+    const std::uint8_t packed = desc[8];
+    IsInterlaced = (packed & 0x40) != 0;
+    if (packed & 0x80) {
+      item.BitDepth = static_cast<std::uint8_t>((packed & 7) + 1);
+      OwnColorTable = true;
+      item.ColorTable.Count = 1 << item.BitDepth;
+      data.ReadExact(item.ColorTable.Entries.data(), 3 * static_cast<std::size_t>(item.ColorTable.Count));
+    } else {
+      OwnColorTable = false;
+      item.ColorTable = GifColorTable{};
+    }
+
+    // The code size byte and the complete sub-blocks that follow, copied as they stand.
+    const std::uint8_t* begin = data.Here();
+    const std::uint8_t codeSize = data.ReadExactByte();
+    const std::uint8_t* copied = data.Here();
+    bool missingTerminator = data.AtEnd();  // a length byte missing at the end reads as 0
+    while (!data.AtEnd()) {
+      std::size_t length = *data.Here();
+      data.Skip(1);
+      if (length > data.Remaining()) {
+        DataDamaged = true;
+        break;
+      }
+      data.Skip(length);
+      copied = data.Here();
+      if (length == 0) break;
+    }
+    item.PixelData->Reserve(static_cast<std::size_t>(copied - begin) + 1);
+    item.PixelData->WriteBuffer(begin, static_cast<std::size_t>(copied - begin));
+    if (missingTerminator) item.PixelData->WriteU8(0);
+    if (DataDamaged && !TolerateDamage) Fail(tk::SReadError);
+    item.PixelData->SetPosition(0);
+
+    const TGIFImage& picture = *ParentImage;
+    auto u16 = [&](int i) { return desc[i] | desc[i + 1] << 8; };
+    LeftPos = u16(0);
+    TopPos = u16(2);
+    item.ItemWidth = u16(4) ? u16(4) : picture.LogicalWidth;
+    item.ItemHeight = u16(6) ? u16(6) : picture.LogicalHeight;
+    item.DescFlags = packed;
+    if (!OwnColorTable) item.ColorTable = picture.ScreenData->GlobalTable;
+    // An image without any colour table still has pixels: their depth is that of the code
+    // size, and the bitmap shows them with the grey of the unused palette entries.
+    if (item.ColorTable.Count == 0) item.BitDepth = static_cast<std::uint8_t>(std::clamp<int>(codeSize, 2, 8));
+
+    // Timing, transparency and disposal: the last graphic control extension decides
+    // transparency and disposal, the largest delay wins.
+    DelayMs = 0;
+    if (ExtBlocks) {
+      for (const auto& extension : *ExtBlocks) {
+        if (extension->Kind != ekGraphicControl) continue;
+        if (extension->Packed() & 1) {
+          if (extension->TransparentIndex() < item.ColorTable.Count)
+            TransColor = item.ColorTable.Color(extension->TransparentIndex());
+        } else {
+          TransColor = NoColor;
+        }
+        DelayMs = static_cast<std::uint16_t>(std::max<int>(DelayMs, extension->Delay() * 10));
+        Disposal = static_cast<std::uint8_t>((extension->Packed() >> 2) & 7);
+      }
+    }
+  } catch (...) {
+    item.PixelData.reset();
+    throw;
+  }
+}
+
+void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decodeFirst) {
+  Reset();
+  // The whole GIF is taken in one exact read; all parsing works on that buffer.
+  if (byteCount < 0 || byteCount > stream.Remaining()) throw tk::EReadError();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(byteCount));
+  stream.ReadBuffer(buffer.data(), buffer.size());
+
+  if (!buffer.empty()) {
+    GifBuffer data(buffer);
+    TGIFData& screen = *ScreenData;
+    std::uint8_t header[6];
+    data.Read(header, sizeof header);
+    if (!SameText(header, "GIF")) Fail(SUnknownVersion);
+    if (SameText(header + 3, GifVersionTexts[1])) GifVersion = 1;
+    else if (SameText(header + 3, GifVersionTexts[2])) GifVersion = 2;
+    else Fail(SUnknownVersion);
+
+    std::uint8_t lsd[7];
+    data.Read(lsd, sizeof lsd);
+    LogicalWidth = static_cast<std::uint16_t>(lsd[0] | lsd[1] << 8);
+    LogicalHeight = static_cast<std::uint16_t>(lsd[2] | lsd[3] << 8);
+    screen.GlobalDepth = static_cast<std::uint8_t>((lsd[4] & 7) + 1);
+    screen.ColorResolution = static_cast<std::uint8_t>(((lsd[4] >> 4) & 7) + 1);
+    screen.AspectByte = lsd[6];
+    if (lsd[4] & 0x80) {
+      screen.GlobalTable.Count = 1 << screen.GlobalDepth;
+      data.Read(screen.GlobalTable.Entries.data(), 3 * static_cast<std::size_t>(screen.GlobalTable.Count));
+      if (lsd[5] < screen.GlobalTable.Count) BackdropColor = screen.GlobalTable.Color(lsd[5]);
+    }
+
+    std::uint8_t blockByte = data.ReadByte();
+    while (blockByte != 0 && blockByte != kTrailer && !data.AtEnd()) {
+      std::unique_ptr<TExtensionList> extensions = ReadExtensionRun(data, blockByte);
+      if (blockByte == kImageSeparator) {
+        auto frame = std::make_unique<TGIFFrame>(this);
+        if (screen.GlobalTable.Count > 0)
+          frame->Encoded->BitDepth = static_cast<std::uint8_t>(DepthForCount(screen.GlobalTable.Count));
+        frame->ExtBlocks = std::move(extensions);
+        frame->ReadImage(data);
+        FrameList.Add(std::move(frame));
+        if (data.AtEnd()) {
+          blockByte = kTrailer;
+        } else {
+          blockByte = data.ReadByte();
+          while (blockByte == 0 && !data.AtEnd()) blockByte = data.ReadByte();
+        }
+        // Anything after an image that opens no known block ends the reading quietly.
+        if (blockByte != kExtensionIntroducer && blockByte != kImageSeparator && blockByte != kTrailer)
+          blockByte = 0;
+      } else if (extensions && screen.CommentLines.Empty()) {
+        // Trailing extensions: their comments become the picture's comment text.
+        for (const auto& extension : *extensions) {
+          if (extension->Kind != ekComment) continue;
+          if (!screen.CommentLines.Empty()) screen.CommentLines.Add("\r\n\r\n");
+          if (extension->Lines)
+            for (const std::string& line : *extension->Lines) screen.CommentLines.Add(line);
+        }
+      } else if (blockByte != 0 && blockByte != kTrailer) {
+        Fail(tk::SReadError);
+      }
+    }
+  }
+  buffer = {};
+
+  if (FrameCount() > 0) {
+    CurrentIndex = 0;
+    if (decodeFirst) {
+      try {
+        CurrentBitmap();
+      } catch (...) {
+        FrameList.Delete(0);
+        throw;
+      }
+    }
+  }
+  SetPaletteModified(true);
+  Changed();
+}
+
+void TGIFImage::LoadStream(tk::TStream& stream) { ReadGIF(stream.Remaining(), stream, true); }
+
+void TGIFImage::ReadStored(tk::TStream& stream) {
+  std::int32_t length = stream.ReadI32();
+  ReadGIF(length, stream, true);
+}
+
+}  // namespace gif

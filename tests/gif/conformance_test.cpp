@@ -1,0 +1,162 @@
+// Every frame of every file of the GIF corpus, decoded by this library and by giflib: the pixel
+// indices agree wherever giflib decodes without error; damaged files fail cleanly.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "common/test_paths.h"
+#include "gif/decoder.h"
+#include "gif/gif.h"
+#include "gif_builder.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RefFrame {
+  int width, height;
+  std::vector<std::uint8_t> indices;  // top row first
+};
+
+// giflib's frames, or false when giflib fails on the file.
+bool GiflibDecode(const std::vector<std::uint8_t>& bytes, std::vector<RefFrame>& frames) {
+  struct Source {
+    const std::vector<std::uint8_t>* bytes;
+    std::size_t pos;
+  } source{&bytes, 0};
+  auto read = [](GifFileType* file, GifByteType* out, int count) -> int {
+    auto* s = static_cast<Source*>(file->UserData);
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), s->bytes->size() - s->pos);
+    std::memcpy(out, s->bytes->data() + s->pos, n);
+    s->pos += n;
+    return static_cast<int>(n);
+  };
+  int error = 0;
+  GifFileType* file = DGifOpen(&source, read, &error);
+  if (!file) return false;
+  bool ok = DGifSlurp(file) == GIF_OK;
+  if (ok) {
+    for (int i = 0; i < file->ImageCount; ++i) {
+      const SavedImage& image = file->SavedImages[i];
+      RefFrame frame{image.ImageDesc.Width, image.ImageDesc.Height, {}};
+      frame.indices.assign(image.RasterBits, image.RasterBits + std::size_t(frame.width) * frame.height);
+      frames.push_back(std::move(frame));
+    }
+  }
+  DGifCloseFile(file, &error);
+  return ok;
+}
+
+std::vector<fs::path> CorpusFiles(const fs::path& dir) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    if (entry.is_regular_file() && entry.path().extension() == ".gif") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(Conformance, CorpusFramesMatchGiflib) {
+  REQUIRE_CORPUS();
+  int compared = 0, framesCompared = 0, refused = 0;
+  for (const fs::path& path : CorpusFiles(testpaths::CorpusDir())) {
+    SCOPED_TRACE(path.string());
+    std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
+    std::vector<RefFrame> reference;
+    const bool giflibOk = GiflibDecode(bytes, reference);
+
+    gif::TGIFImage picture;
+    tk::TReadOnlyMemoryStream stream(bytes);
+    bool readOk = true;
+    std::string readError;
+    try {
+      picture.ReadGIF(stream.Size(), stream, false);
+    } catch (const tk::Exception& e) {
+      readOk = false;
+      readError = e.Message();
+    }
+    if (!giflibOk) {
+      // Damaged files: every frame read must decode or fail cleanly.
+      ++refused;
+      for (int i = 0; i < picture.FrameCount(); ++i) {
+        tk::TMemoryStream dib;
+        try {
+          picture.FrameAt(i).DecodeToDIB(dib);
+        } catch (const tk::Exception&) {
+        }
+      }
+      continue;
+    }
+    if (!readOk) { ADD_FAILURE() << "read fails: " << readError; continue; }
+    if (picture.FrameCount() != static_cast<int>(reference.size())) { ADD_FAILURE() << "frames " << picture.FrameCount() << " giflib " << reference.size(); continue; }
+    ++compared;
+    for (int i = 0; i < picture.FrameCount(); ++i) {
+      SCOPED_TRACE("frame " + std::to_string(i));
+      gif::TGIFFrame& frame = picture.FrameAt(i);
+      const RefFrame& ref = reference[static_cast<std::size_t>(i)];
+      ASSERT_EQ(frame.Encoded->ItemWidth, ref.width);
+      ASSERT_EQ(frame.Encoded->ItemHeight, ref.height);
+      tk::TMemoryStream dib;
+      try { frame.DecodeToDIB(dib); } catch (const tk::Exception& e) { ADD_FAILURE() << "decode fails: " << e.Message(); continue; }
+      // Values beyond the colour table are masked to the frame's bit depth.
+      const unsigned mask = (1u << frame.Encoded->BitDepth) - 1;
+      const std::vector<unsigned> indices = giftest::DibIndices(dib.Bytes());
+      int mismatches = 0;
+      for (int y = 0; y < ref.height && mismatches < 5; ++y)
+        for (int x = 0; x < ref.width && mismatches < 5; ++x) {
+          unsigned expected = ref.indices[std::size_t(y) * ref.width + x] & mask;
+          unsigned actual = indices[std::size_t(y) * ref.width + x];
+          if (expected != actual) {
+            ++mismatches;
+            ADD_FAILURE() << "pixel (" << x << ", " << y << "): " << actual << ", giflib " << expected;
+          }
+        }
+      ++framesCompared;
+    }
+  }
+  std::printf("compared %d files (%d frames) with giflib; %d files giflib refuses\n", compared,
+              framesCompared, refused);
+  EXPECT_GT(compared, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzzer-made files of the corpus: read as a file is loaded (decoding frame 0 at once), then
+// every remaining frame decoded, with and without damage tolerance. Nothing may crash or leak.
+TEST(Robustness, FuzzerMadeFilesReadAndDecode) {
+  REQUIRE_CORPUS();
+  const fs::path dir = testpaths::CorpusDir() / "suite-libnsgif" / "test" / "ns-afl-gif";
+  ASSERT_TRUE(fs::is_directory(dir));
+  int files = 0, loaded = 0;
+  for (const fs::path& path : CorpusFiles(dir)) {
+    std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
+    for (bool tolerate : {true, false}) {
+      giftest::Tolerate setting(tolerate);
+      gif::TGIFImage picture;
+      tk::TReadOnlyMemoryStream stream(bytes);
+      try {
+        picture.LoadStream(stream);
+        loaded += tolerate;
+      } catch (const tk::Exception&) {
+      }
+      for (int i = 0; i < picture.FrameCount(); ++i) {
+        tk::TMemoryStream image;
+        try {
+          picture.FrameAt(i).DecodeToDIB(image);
+        } catch (const tk::Exception&) {
+        }
+      }
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 250);
+  std::printf("%d fuzzer-made files, %d load with damage tolerated\n", files, loaded);
+}
+
+}  // namespace

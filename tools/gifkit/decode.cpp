@@ -1,0 +1,32 @@
+// gifkit decode FILE.gif OUT.bmp [--frame N]: a frame as the bitmap file its decoder makes.
+#include <string>
+
+#include "gif/gif.h"
+#include "toolkit/streams.h"
+#include "tools/gifkit/command.h"
+
+namespace {
+
+int Decode(const std::vector<std::string>& arguments) {
+  gifkit::Args args(arguments, {"frame"}, {});
+  if (args.positional.size() != 2) throw gifkit::UsageError{"expected a GIF file and a bitmap file"};
+  int index = 0;
+  try {
+    index = tk::StrToInt(args.Value("frame", "0"));
+  } catch (const tk::EConvertError& e) {
+    throw gifkit::UsageError{e.Message()};
+  }
+  std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
+  gif::TGIFImage picture;
+  tk::TReadOnlyMemoryStream stream(bytes);
+  picture.ReadGIF(stream.Size(), stream, false);
+  tk::TMemoryStream image;
+  picture.FrameAt(index).DecodeToDIB(image);
+  tk::WriteWholeFile(args.positional[1], image.Bytes());
+  return 0;
+}
+
+gifkit::Register decode{{"decode", "decode FILE.gif OUT.bmp [--frame N]",
+                         "write a frame as the bitmap file its decoder makes", Decode}};
+
+}  // namespace

@@ -1,0 +1,131 @@
+// gifkit info FILE.gif [--json]: what a GIF file holds, picture by frame.
+#include <cstdio>
+#include <string>
+
+#include "gif/gif.h"
+#include "toolkit/streams.h"
+#include "tools/gifkit/command.h"
+
+namespace {
+
+// A colour as #rrggbb, or "none".
+std::string ColorText(gif::TColor color) {
+  if (color == gif::NoColor) return "none";
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", color & 0xFF, color >> 8 & 0xFF, color >> 16 & 0xFF);
+  return text;
+}
+
+// Bytes as a JSON string; bytes above 0x7F are taken as Latin-1.
+std::string Json(const std::string& bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonColor(gif::TColor color) { return color == gif::NoColor ? "null" : Json(ColorText(color)); }
+
+// Bytes as text with the unprintable ones escaped.
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      out += escape;
+    }
+  }
+  return out;
+}
+
+struct FrameInfo {
+  gif::TGIFFrame* frame;
+  std::string error;  // why the frame cannot be decoded
+};
+
+int Info(const std::vector<std::string>& arguments) {
+  gifkit::Args args(arguments, {}, {"json"});
+  if (args.positional.size() != 1) throw gifkit::UsageError{"expected one GIF file"};
+  std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
+  gif::TGIFImage picture;
+  tk::TReadOnlyMemoryStream stream(bytes);
+  picture.ReadGIF(stream.Size(), stream, false);
+
+  // Decoding tells whether the data is damaged.
+  std::vector<FrameInfo> frames;
+  for (int i = 0; i < picture.FrameCount(); ++i) {
+    FrameInfo info{&picture.FrameAt(i), ""};
+    try {
+      tk::TMemoryStream image;
+      info.frame->DecodeToDIB(image);
+    } catch (const tk::Exception& e) {
+      info.error = e.Message();
+    }
+    frames.push_back(info);
+  }
+  auto table = [](const gif::TGIFFrame& f) {
+    return f.OwnColorTable ? "local" : f.Encoded->ColorTable.Count > 0 ? "global" : "none";
+  };
+  const tk::TStringList& comments = picture.ScreenData->CommentLines;
+
+  if (args.Has("json")) {
+    std::printf("{\"version\": %s, \"width\": %d, \"height\": %d, \"background\": %s,\n",
+                Json(std::string(gif::GifVersionTexts[picture.GifVersion])).c_str(), picture.LogicalWidth,
+                picture.LogicalHeight, JsonColor(picture.BackdropColor).c_str());
+    std::printf(" \"loop\": {\"enabled\": %s, \"count\": %d},\n", picture.LoopEnabled ? "true" : "false",
+                picture.LoopCount);
+    std::printf(" \"comments\": [");
+    for (int i = 0; i < comments.Count(); ++i) std::printf("%s%s", i ? ", " : "", Json(comments[i]).c_str());
+    std::printf("],\n \"frames\": [");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const gif::TGIFFrame& f = *frames[i].frame;
+      std::printf("%s\n  {\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, \"bitDepth\": %d, "
+                  "\"colorTable\": \"%s\", \"interlaced\": %s, \"delayMs\": %d, \"disposal\": %d, "
+                  "\"transparent\": %s, \"damaged\": %s",
+                  i ? "," : "", f.LeftPos, f.TopPos, f.Encoded->ItemWidth, f.Encoded->ItemHeight,
+                  f.Encoded->BitDepth, table(f), f.IsInterlaced ? "true" : "false", f.DelayMs, f.Disposal,
+                  JsonColor(f.TransColor).c_str(), f.DataDamaged ? "true" : "false");
+      if (!frames[i].error.empty()) std::printf(", \"error\": %s", Json(frames[i].error).c_str());
+      std::printf("}");
+    }
+    std::printf("%s]}\n", frames.empty() ? "" : "\n ");
+    return 0;
+  }
+
+  std::printf("%s: GIF%s, %d x %d, background %s\n", args.positional[0].c_str(),
+              std::string(gif::GifVersionTexts[picture.GifVersion]).c_str(), picture.LogicalWidth,
+              picture.LogicalHeight, ColorText(picture.BackdropColor).c_str());
+  if (picture.LoopEnabled) std::printf("loop: count %d%s\n", picture.LoopCount, picture.LoopCount ? "" : " (forever)");
+  else std::printf("loop: none\n");
+  for (const std::string& line : comments) std::printf("comment: %s\n", Printable(line).c_str());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const gif::TGIFFrame& f = *frames[i].frame;
+    std::printf("frame %zu: %d x %d at (%d, %d), %d bits, %s table, %s, delay %d ms, disposal %d, "
+                "transparent %s, %s\n",
+                i, f.Encoded->ItemWidth, f.Encoded->ItemHeight, f.LeftPos, f.TopPos, f.Encoded->BitDepth,
+                table(f), f.IsInterlaced ? "interlaced" : "not interlaced", f.DelayMs, f.Disposal,
+                ColorText(f.TransColor).c_str(),
+                !frames[i].error.empty() ? ("undecodable: " + frames[i].error).c_str()
+                : f.DataDamaged          ? "damaged"
+                                         : "intact");
+  }
+  return 0;
+}
+
+gifkit::Register info{{"info", "info FILE.gif [--json]",
+                       "version, screen, loop, comments and frames of a GIF file", Info}};
+
+}  // namespace
