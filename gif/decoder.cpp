@@ -56,7 +56,7 @@ class PixelRows {
  public:
   PixelRows(std::uint8_t* pixels, int width, int height, int depth, bool interlaced)
       : pixels_(pixels),
-        rowBytes_(RowBytes(width, depth)),
+        rowBytes_(tk::DibRowBytes(width, depth)),
         width_(width),
         height_(width > 0 ? std::max(height, 0) : 0),
         depth_(depth),
@@ -399,7 +399,7 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
   TGIFItem& item = *Encoded;
   const int depth = RowDepthFor(item.BitDepth);
-  const std::int64_t rowBytes = RowBytes(item.ItemWidth, depth);
+  const std::int64_t rowBytes = tk::DibRowBytes(item.ItemWidth, depth);
   const std::int64_t imageSize = rowBytes * item.ItemHeight;
   if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > MaxPixelBytes)
     throw tk::EInvalidGraphicOperation(

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "toolkit/gdi.h"
 #include "toolkit/graphic.h"
 #include "toolkit/streams.h"
 
@@ -11,9 +12,6 @@ namespace gif {
 
 // What FetchCode gives when the data holds no further code.
 inline constexpr unsigned EndOfCodes = 0xFFFF;
-
-// Bytes per row of a bottom-up bitmap of the given width and bits per pixel (4-byte aligned).
-constexpr std::int64_t RowBytes(std::int64_t width, int bits) { return (width * bits + 31) / 32 * 4; }
 
 // The row depth (1, 4 or 8) of a frame of the given bits per pixel; fails with "Wrong number of
 // colors; must be a power of 2" for anything outside 1..8.
@@ -25,8 +23,8 @@ int RowDepthFor(int bitDepth);
 int NextInterlacedRow(int y, int h, int& pass);
 
 // Decodes the LZW data at the stream's position into a zero-filled buffer of height rows of
-// RowBytes(width, rowDepth) bytes, bottom row first, at 1, 4 or 8 bits per pixel (rowDepth must
-// suit bitDepth: 1 for 1, 4 for 2..4, 8 for 5..8). Pixel values are masked to bitDepth bits.
+// DibRowBytes(width, rowDepth) bytes, bottom row first, at 1, 4 or 8 bits per pixel (rowDepth
+// must suit bitDepth: 1 for 1, 4 for 2..4, 8 for 5..8). Pixel values are masked to bitDepth bits.
 // Returns true when the data was found damaged and decoding was cut short; without tolerate,
 // damage fails instead. Never writes outside the buffer, whatever the data holds. Reports
 // progress to the graphic's progress event when one is given.

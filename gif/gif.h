@@ -13,10 +13,6 @@
 #include "toolkit/persistent.h"
 #include "toolkit/streams.h"
 
-namespace tk {
-class TBitmap;
-}
-
 namespace gif {
 
 using tk::TColor;

@@ -23,7 +23,7 @@ void ReadAndDecode(const std::uint8_t* data, std::size_t size) {
   for (int i = 0; i < copy.FrameCount(); ++i) {
     gif::TGIFFrame& frame = copy.FrameAt(i);
     const gif::TGIFItem& item = *frame.Encoded;
-    if (gif::RowBytes(item.ItemWidth, 8) * item.ItemHeight > kMaxFuzzPixelBytes) continue;
+    if (tk::DibRowBytes(item.ItemWidth, 8) * item.ItemHeight > kMaxFuzzPixelBytes) continue;
     tk::TMemoryStream image;
     try {
       frame.DecodeToDIB(image);

@@ -180,7 +180,7 @@ inline std::vector<unsigned> DibIndices(std::span<const std::uint8_t> file) {
   const int bits = file[28];
   std::vector<unsigned> indices;
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* row = file.data() + offset + (height - 1 - y) * gif::RowBytes(width, bits);
+    const std::uint8_t* row = file.data() + offset + (height - 1 - y) * tk::DibRowBytes(width, bits);
     for (int x = 0; x < width; ++x)
       indices.push_back(bits == 8 ? row[x] : bits == 4 ? (x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4)
                                                        : row[x / 8] >> (7 - x % 8) & 1);
