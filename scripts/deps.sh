@@ -7,7 +7,7 @@ packages=(
   libx11-dev libxext-dev
   libgif-dev libstb-dev libimagequant-dev
   xvfb xdotool openbox x11-utils imagemagick binutils icoutils
-  gdk-pixbuf-tests
+  gdk-pixbuf-tests wx3.2-examples
 )
 missing=()
 for p in "${packages[@]}"; do

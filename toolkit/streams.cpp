@@ -24,6 +24,17 @@ std::int64_t SeekTarget(std::int64_t position, std::int64_t size, std::int64_t o
   return target;
 }
 
+
+// The plain read of both memory streams: copies what lies between the position and the end.
+std::size_t ReadAt(std::span<const std::uint8_t> bytes, std::int64_t& position, void* buffer,
+                   std::size_t count) {
+  if (count == 0 || position >= static_cast<std::int64_t>(bytes.size())) return 0;
+  std::size_t n = std::min<std::size_t>(count, bytes.size() - static_cast<std::size_t>(position));
+  std::memcpy(buffer, bytes.data() + position, n);
+  position += static_cast<std::int64_t>(n);
+  return n;
+}
+
 }  // namespace
 
 void TStream::SetSize(std::int64_t) { throw EStreamError("Stream cannot change its size"); }
@@ -93,11 +104,7 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
 }
 
 std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
-  if (position_ >= Size()) return 0;
-  std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(Size() - position_));
-  std::memcpy(buffer, data_.data() + position_, n);
-  position_ += static_cast<std::int64_t>(n);
-  return n;
+  return ReadAt(data_, position_, buffer, count);
 }
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
@@ -144,11 +151,7 @@ std::int64_t TReadOnlyMemoryStream::Seek(std::int64_t offset, SeekOrigin origin)
 }
 
 std::size_t TReadOnlyMemoryStream::Read(void* buffer, std::size_t count) {
-  if (position_ >= Size()) return 0;
-  std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(Size() - position_));
-  std::memcpy(buffer, bytes_.data() + position_, n);
-  position_ += static_cast<std::int64_t>(n);
-  return n;
+  return ReadAt(bytes_, position_, buffer, count);
 }
 
 std::size_t TReadOnlyMemoryStream::Write(const void*, std::size_t) {
