@@ -4,13 +4,14 @@
 #include <memory>
 
 #include "gadget/Unit1.h"
+#include "gif/gif.h"
 #include "toolkit/window.h"
 #include "toolkit/x11/x11.h"
 
 int main() {
   // Module initialisation: the picture machinery knows the GIF picture class before the window
   // reads its stored dial picture.
-  gadget::RegisterGifPicture();
+  gif::TGifModule gifModule;
 
   std::unique_ptr<tk::TWindowBackend> display;
   try {
