@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "colour/colour.h"
+#include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/colors.h"
@@ -61,6 +62,16 @@ void TGIFFrame::TakeFromGraphic(tk::TGraphic* source) {
                               : tk::GetNearestColor(canvas.Handle(), tk::ColorToRGB(canvas.Brush().Color));
   }
   UpdateParentSize();
+}
+
+void TGIFImage::TakeCursor(cursor::TAnimatedCursorImage& source) {
+  Reset();
+  BackdropColor = tk::clWindow;
+  for (int i = 0; i < source.FrameCount(); ++i) {
+    AppendFrame(source.FramePicture(i));
+    // The rate counts sixtieths of a second.
+    FrameAt(CurrentIndex).DelayMs = static_cast<std::uint16_t>(source.FrameAt(i).Rate * 100 / 6);
+  }
 }
 
 void TGIFFrame::EncodeBitmap() {

@@ -15,6 +15,10 @@
 #include "toolkit/persistent.h"
 #include "toolkit/streams.h"
 
+namespace cursor {
+class TAnimatedCursorImage;
+}
+
 namespace gif {
 
 using tk::TColor;
@@ -276,6 +280,8 @@ class TGIFImage : public tk::TGraphic {
   std::unique_ptr<TExtensionList> ReadExtensionRun(GifBuffer& data, std::uint8_t& blockByte);
   void CopyPicture(const TGIFImage& source);
   void TakeFrame(TGIFFrame& source);
+  // One frame per step of the animated cursor, with its display time.
+  void TakeCursor(cursor::TAnimatedCursorImage& source);
 };
 
 // The module initialisation of the GIF picture: while at least one of these lives, the picture

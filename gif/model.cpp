@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/screen.h"
@@ -282,6 +283,11 @@ void TGIFImage::TakeFrom(tk::TPersistent* source) {
   if (auto* bitmap = dynamic_cast<tk::TBitmap*>(source)) {
     Reset();
     AppendFrame(bitmap);
+    Changed();
+    return;
+  }
+  if (auto* cursor = dynamic_cast<cursor::TAnimatedCursorImage*>(source)) {
+    TakeCursor(*cursor);
     Changed();
     return;
   }

@@ -39,12 +39,22 @@ void WriteU16(tk::TStream& out, std::int32_t value) { out.WriteU16(static_cast<s
 
 }  // namespace
 
+namespace {
+
+// A colour as the entries of a colour table are compared with it: system colours resolved, and a
+// palette-relative colour (as the toolkit reports a bitmap's transparent colour) by its red,
+// green and blue.
+TColor TableRGB(TColor color) {
+  TColor rgb = tk::ColorToRGB(color);
+  if ((rgb & 0xFF000000) == kPaletteRelative) rgb &= 0xFFFFFF;
+  return rgb;
+}
+
+}  // namespace
+
 int FindColorIndex(const GifColorTable& table, TColor color) {
   if (color == NoColor) return -1;
-  TColor rgb = tk::ColorToRGB(color);
-  // A palette-relative colour names its red, green and blue, as the toolkit reports a bitmap's
-  // transparent colour.
-  if ((rgb & 0xFF000000) == kPaletteRelative) rgb &= 0xFFFFFF;
+  const TColor rgb = TableRGB(color);
   const int count = std::clamp(table.Count, 0, 256);
   for (int i = 0; i < count; ++i)
     if (table.Color(i) == rgb) return i;
@@ -112,7 +122,12 @@ void TGIFFrame::SyncExtensions() {
     const unsigned delay = DelayMs / 10u;
     header[2] = static_cast<std::uint8_t>(delay);
     header[3] = static_cast<std::uint8_t>(delay >> 8);
-    const int index = FindColorIndex(Encoded->ColorTable, TransColor);
+    // The index already given keeps its place when its entry has the colour: a table may hold
+    // the colour more than once, and the pixels of that index are the transparent ones.
+    const GifColorTable& table = Encoded->ColorTable;
+    const bool kept = (header[1] & 1) && TransColor != NoColor && header[4] < table.Count &&
+                      table.Color(header[4]) == TableRGB(TransColor);
+    const int index = kept ? header[4] : FindColorIndex(table, TransColor);
     if (index >= 0) {
       header[4] = static_cast<std::uint8_t>(index);
       header[1] |= 1;

@@ -25,6 +25,11 @@ inline Bytes& operator<<(Bytes& b, std::string_view text) {
   return b;
 }
 
+// n bytes of b from at on.
+inline Bytes Slice(const Bytes& b, std::size_t at, std::size_t n) {
+  return {b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n)};
+}
+
 inline Bytes U16(unsigned v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
 
 // Header and logical screen descriptor.

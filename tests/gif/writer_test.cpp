@@ -21,10 +21,6 @@ Bytes Written(TGIFImage& picture, bool withLength = false) {
   return {bytes.begin(), bytes.end()};
 }
 
-Bytes Slice(const Bytes& b, std::size_t at, std::size_t n) {
-  return {b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n)};
-}
-
 // A picture of one frame made from a bitmap.
 struct Made {
   explicit Made(std::unique_ptr<tk::TBitmap> bitmap) { picture.TakeFrom(bitmap.get()); }
@@ -124,6 +120,22 @@ TEST(Write, TransparentIndexOnlyForColoursOfTheTable) {
   // The index is left as it was when the colour is gone again; only the flag is cleared.
   made.frame().TransColor = NoColor;
   EXPECT_EQ(Slice(Written(made.picture), 13 + 48, 8), (Bytes{0x21, 0xF9, 4, 0, 0, 0, 3, 0}));
+}
+
+TEST(Write, ATransparentIndexOfARepeatedColourKeepsItsPlace) {
+  // Entries 0 and 2 are both black; index 2 is the transparent one.
+  Bytes gif = Screen(3, 1, 0x81);
+  gif << Bytes{0, 0, 0, 9, 9, 9, 0, 0, 0, 7, 7, 7} << GraphicControl(1, 0, 2) << Descriptor(0, 0, 3, 1)
+      << LiteralData(2, {0, 1, 2}) << Bytes{0x3B};
+  TGIFImage picture;
+  Read(picture, gif);
+  EXPECT_EQ(picture.FrameAt(0).TransColor, 0u);
+  EXPECT_EQ(Slice(Written(picture), 13 + 12, 8), (Bytes{0x21, 0xF9, 4, 1, 0, 0, 2, 0}));
+  // A colour of another entry takes the first entry of that colour.
+  picture.FrameAt(0).TransColor = 0x070707;
+  EXPECT_EQ(Slice(Written(picture), 13 + 12, 8), (Bytes{0x21, 0xF9, 4, 1, 0, 0, 3, 0}));
+  picture.FrameAt(0).TransColor = 0;
+  EXPECT_EQ(Slice(Written(picture), 13 + 12, 8), (Bytes{0x21, 0xF9, 4, 1, 0, 0, 0, 0}));
 }
 
 TEST(Write, ReadExtensionsKeepTheirOtherBits) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "colour/colour.h"
+#include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/exceptions.h"
@@ -28,6 +29,10 @@ int Encode(const std::vector<std::string>& arguments) {
     tk::TIcon icon;
     icon.LoadFromFile(input);
     picture.AppendFrame(&icon);
+  } else if (extension == ".ani") {
+    cursor::TAnimatedCursorImage animated;
+    animated.ReadCursorFile(input);
+    picture.TakeFrom(&animated);
   } else {
     throw gifkit::UsageError{"the input must be a .bmp, .ico, .cur or .ani file"};
   }
