@@ -21,74 +21,136 @@ constexpr unsigned kLastCode = 4094;
 
 // A slot holds the string's key (prefix code << 8 | last pixel) above its own 12-bit code. The
 // empty slot reads as prefix 4095, which is never assigned.
+// Beside the slots, every code remembers the last string found or made from it by one more
+// pixel: that pixel, and the string's code. Neighbouring pixels tend to repeat the strings of
+// their neighbours, so most searches end there, with one look-up by code instead of a hashed
+// search. An empty entry names pixel 0xFFFF, which no pixel is.
 struct StringTable {
   std::array<std::uint32_t, kStringSlots> slots;
-  void Empty() { std::memset(slots.data(), 0xFF, sizeof slots); }
+  std::array<std::uint16_t, 4096> childPixel;
+  std::array<std::uint16_t, 4096> childCode;
+  void Empty() {
+    std::memset(slots.data(), 0xFF, sizeof slots);
+    std::memset(childPixel.data(), 0xFF, sizeof childPixel);
+  }
 };
 
+// Where the code bytes gather before they go out as sub-blocks: room for 16 sub-blocks and the
+// 8 bytes that one store of the bit accumulator may write past them.
+constexpr std::size_t kStageBlocks = 16;
+constexpr std::size_t kStageSize = 255 * kStageBlocks;
+
+// The encoder's state between rows. Row keeps it in locals while it runs: the stores of code
+// bytes would otherwise make the compiler reload every field after each of them.
 class Encoder {
  public:
   Encoder(int bits, std::vector<std::uint8_t>& out)
       : codeSize_(bits == 1 ? 2 : bits),
         clearCode_(1u << codeSize_),
         endCode_(clearCode_ + 1),
-        packer_(out),
+        out_(out),
         table_(std::make_unique<StringTable>()) {
     out.push_back(static_cast<std::uint8_t>(codeSize_));
     StartTable();
-    packer_.PutCode(clearCode_, width_);
+    PutCode(clearCode_);
   }
 
   // Codes one row of pixels; the current string runs on across row ends.
   void Row(const std::uint8_t* pixels, int count) {
-    int x = 0;
-    if (!haveString_ && count > 0) {
-      prefix_ = pixels[x++];
-      haveString_ = true;
-    }
-    // The state lives in locals while the row is coded.
+    const std::uint8_t* p = pixels;
+    const std::uint8_t* const end = pixels + count;
+    if (p == end) return;
     std::uint32_t* const slots = table_->slots.data();
+    std::uint16_t* const childPixel = table_->childPixel.data();
+    std::uint16_t* const childCode = table_->childCode.data();
+    std::uint8_t* const stage = stage_;
     unsigned prefix = prefix_;
-    for (; x < count; ++x) {
-      const unsigned pixel = pixels[x];
-      const std::uint32_t key = prefix << 8 | pixel;
-      std::uint32_t slot = StringHash(prefix, pixel);
-      std::uint32_t entry;
-      while ((entry = slots[slot]) >> 12 != key) {
-        if (entry == kEmptySlot) break;
-        slot = (slot + 1) & (kStringSlots - 1);
+    if (!haveString_) prefix = *p++;
+    haveString_ = true;
+    unsigned lastCode = lastCode_, capacity = capacity_;
+    int width = width_;
+    std::uint64_t acc = acc_;
+    int bits = bits_;
+    std::size_t fill = fill_;
+    auto put = [&](unsigned code) {
+      acc |= static_cast<std::uint64_t>(code) << bits;
+      bits += width;
+      if (bits >= 32) {
+        for (int k = 0; k < 4; ++k) stage[fill + k] = static_cast<std::uint8_t>(acc >> (8 * k));
+        fill += 4;
+        acc >>= 32;
+        bits -= 32;
+        if (fill >= kStageSize) fill = FlushStage(fill);
       }
-      if (entry != kEmptySlot) {  // the string grows by the pixel
-        prefix = entry & 0xFFF;
-        continue;
-      }
-      // A new string: the current one is written, and the pixel starts the next.
-      packer_.PutCode(prefix, width_);
-      ++lastCode_;
-      slots[slot] = key << 12 | lastCode_;
-      prefix = pixel;
-      if (lastCode_ >= capacity_) {
-        capacity_ <<= 1;
-        ++width_;
-      } else if (lastCode_ >= kLastCode) {
-        // The table is full: the pixel goes out alone, then ClearCode, and a fresh table.
-        packer_.PutCode(pixel, width_);
-        packer_.PutCode(clearCode_, width_);
-        StartTable();
-        if (++x == count) {
-          haveString_ = false;
-          return;
+    };
+    for (;;) {
+      // The string grows while the table holds it with the next pixel; the search stops at the
+      // first pixel that makes a new string, with the slot where that string goes.
+      std::uint32_t slot = 0;
+      for (; p != end; ++p) {
+        const unsigned pixel = *p;
+        if (childPixel[prefix] == pixel) {
+          prefix = childCode[prefix];
+          continue;
         }
-        prefix = pixels[x];
+        const std::uint32_t key = prefix << 8 | pixel;
+        slot = StringHash(prefix, pixel);
+        std::uint32_t entry;
+        while ((entry = slots[slot]) >> 12 != key) {
+          if (entry == kEmptySlot) break;
+          slot = (slot + 1) & (kStringSlots - 1);
+        }
+        if (entry == kEmptySlot) break;
+        childPixel[prefix] = static_cast<std::uint16_t>(pixel);
+        childCode[prefix] = static_cast<std::uint16_t>(entry & 0xFFF);
+        prefix = entry & 0xFFF;
+      }
+      if (p == end) break;
+      // A new string: the current one is written, and the pixel starts the next.
+      const unsigned pixel = *p++;
+      put(prefix);
+      slots[slot] = (prefix << 8 | pixel) << 12 | ++lastCode;
+      childPixel[prefix] = static_cast<std::uint16_t>(pixel);
+      childCode[prefix] = static_cast<std::uint16_t>(lastCode);
+      prefix = pixel;
+      if (lastCode >= capacity) {
+        capacity <<= 1;
+        ++width;
+      } else if (lastCode >= kLastCode) {
+        // The table is full: the pixel goes out alone, then ClearCode, and a fresh table.
+        put(pixel);
+        put(clearCode_);
+        table_->Empty();
+        lastCode = endCode_;
+        width = codeSize_ + 1;
+        capacity = 1u << width;
+        if (p == end) {
+          haveString_ = false;
+          break;
+        }
+        prefix = *p++;
       }
     }
     prefix_ = prefix;
+    lastCode_ = lastCode;
+    capacity_ = capacity;
+    width_ = width;
+    acc_ = acc;
+    bits_ = bits;
+    fill_ = fill;
   }
 
   void Finish() {
-    if (haveString_) packer_.PutCode(prefix_, width_);
-    packer_.PutCode(endCode_, width_);
-    packer_.FlushCodes();
+    if (haveString_) PutCode(prefix_);
+    PutCode(endCode_);
+    // The bits left: whole bytes, the last one padded with zeros.
+    while (bits_ > 0) {
+      stage_[fill_++] = static_cast<std::uint8_t>(acc_);
+      acc_ >>= 8;
+      bits_ -= 8;
+    }
+    for (std::size_t at = 0; at < fill_; at += 255) WriteBlock(stage_ + at, std::min<std::size_t>(255, fill_ - at));
+    out_.push_back(0);
   }
 
  private:
@@ -99,16 +161,45 @@ class Encoder {
     capacity_ = 1u << width_;
   }
 
+  void PutCode(unsigned code) {
+    acc_ |= static_cast<std::uint64_t>(code) << bits_;
+    bits_ += width_;
+    while (bits_ >= 8) {
+      stage_[fill_++] = static_cast<std::uint8_t>(acc_);
+      acc_ >>= 8;
+      bits_ -= 8;
+    }
+    if (fill_ >= kStageSize) fill_ = FlushStage(fill_);
+  }
+
+  void WriteBlock(const std::uint8_t* bytes, std::size_t length) {
+    out_.push_back(static_cast<std::uint8_t>(length));
+    out_.insert(out_.end(), bytes, bytes + length);
+  }
+
+  // Writes the full sub-blocks of the stage and moves the rest to its start; returns the rest.
+  std::size_t FlushStage(std::size_t fill) {
+    for (std::size_t k = 0; k < kStageBlocks; ++k) WriteBlock(stage_ + 255 * k, 255);
+    std::memmove(stage_, stage_ + kStageSize, fill - kStageSize);
+    return fill - kStageSize;
+  }
+
   const int codeSize_;
   const unsigned clearCode_;
   const unsigned endCode_;
-  BitPacker packer_;
+  std::vector<std::uint8_t>& out_;
   std::unique_ptr<StringTable> table_;
   unsigned lastCode_ = 0;
-  int width_ = 0;
   unsigned capacity_ = 0;
+  int width_ = 0;
   bool haveString_ = false;
   unsigned prefix_ = 0;
+  // Codes are packed least significant bit first into the accumulator, whose low bits go to the
+  // stage four bytes at a time.
+  std::uint64_t acc_ = 0;
+  int bits_ = 0;
+  std::size_t fill_ = 0;
+  std::uint8_t stage_[kStageSize + 8];
 };
 
 // Unpacks a row of 1- or 4-bit pixels into one byte per pixel, the leftmost pixel from the

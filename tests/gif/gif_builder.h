@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -31,6 +32,16 @@ inline Bytes Slice(const Bytes& b, std::size_t at, std::size_t n) {
 }
 
 inline Bytes U16(unsigned v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+
+// The bytes after their length as a 32-bit little-endian number, and before that the optional
+// prefix (the stored form of a GIF picture).
+inline Bytes WithLength(const Bytes& bytes, const Bytes& prefix = {}) {
+  Bytes b(prefix.size() + 4 + bytes.size());
+  std::copy(prefix.begin(), prefix.end(), b.begin());
+  for (std::size_t i = 0; i < 4; ++i) b[prefix.size() + i] = static_cast<std::uint8_t>(bytes.size() >> (8 * i));
+  std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<std::ptrdiff_t>(prefix.size() + 4));
+  return b;
+}
 
 // Header and logical screen descriptor.
 inline Bytes Screen(unsigned width, unsigned height, std::uint8_t packed = 0, std::uint8_t background = 0,

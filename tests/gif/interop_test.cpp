@@ -125,7 +125,7 @@ TEST(Interop, BitmapsOfEveryDepthAndMethod) {
           }
         }
         if (HaveIdentify()) {
-          const fs::path file = dir / ("f" + std::to_string(files) + ".gif");
+          const fs::path file = dir / (std::to_string(files) + ".gif");
           tk::WriteWholeFile(file.string(), bytes);
           EXPECT_EQ(IdentifyFrames(file), 1);
         }

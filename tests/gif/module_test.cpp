@@ -97,8 +97,7 @@ TEST(StoredValue, WrittenAndReadThroughThePictureMachinery) {
   }
   tk::TMemoryStream stored;
   picture.WriteStoredValue(stored);
-  Bytes expected{9};
-  expected << "TGIFImage" << U16(static_cast<unsigned>(gif.size())) << U16(0) << gif;
+  const Bytes expected = WithLength(gif, {9, 'T', 'G', 'I', 'F', 'I', 'm', 'a', 'g', 'e'});
   EXPECT_EQ(Bytes(stored.Bytes().begin(), stored.Bytes().end()), expected);
 
   stored.SetPosition(0);
@@ -148,8 +147,7 @@ TEST_F(GifClipboard, CopyPutsTheGifBlockAndTheBitmapOfFrameZero) {
   ASSERT_TRUE(tk::Clipboard().HasFormat(tk::CF_BITMAP));
   {
     tk::TGlobalLock block(reinterpret_cast<tk::HGLOBAL>(tk::Clipboard().GetAsHandle(gif::GifClipboardFormat)));
-    Bytes expected = U16(static_cast<unsigned>(gif.size()));
-    expected << U16(0) << gif;
+    const Bytes expected = WithLength(gif);
     EXPECT_EQ(Bytes(block.Data(), block.Data() + block.Size()), expected);
   }
 

@@ -53,8 +53,7 @@ TEST(Write, StoredFormHasTheLengthFirst) {
   ASSERT_EQ(Slice(plain, 0, 3), (Bytes{'G', 'I', 'F'}));
   tk::TMemoryStream stored;
   made.picture.WriteStored(stored);
-  Bytes expected = U16(static_cast<unsigned>(plain.size()));
-  expected << U16(0) << plain;
+  const Bytes expected = WithLength(plain);
   EXPECT_EQ(Bytes(stored.Bytes().begin(), stored.Bytes().end()), expected);
   tk::TMemoryStream saved;
   made.picture.SaveStream(saved);
