@@ -118,10 +118,15 @@ void TGIFFrame::SyncExtensions() {
     ExtBlocks->Add(std::move(extension));
   }
   if (control) {
-    std::array<std::uint8_t, 15>& header = control->Header;
+    // Reading takes the largest delay of all the graphic control extensions of a frame, so each
+    // of them gets the frame's delay; the last one also carries its transparency and disposal.
     const unsigned delay = DelayMs / 10u;
-    header[2] = static_cast<std::uint8_t>(delay);
-    header[3] = static_cast<std::uint8_t>(delay >> 8);
+    for (const auto& extension : *ExtBlocks) {
+      if (!extension || extension->Kind != ekGraphicControl) continue;
+      extension->Header[2] = static_cast<std::uint8_t>(delay);
+      extension->Header[3] = static_cast<std::uint8_t>(delay >> 8);
+    }
+    std::array<std::uint8_t, 15>& header = control->Header;
     // The index already given keeps its place when its entry has the colour: a table may hold
     // the colour more than once, and the pixels of that index are the transparent ones.
     const GifColorTable& table = Encoded->ColorTable;

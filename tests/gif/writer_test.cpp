@@ -121,6 +121,25 @@ TEST(Write, TransparentIndexOnlyForColoursOfTheTable) {
   EXPECT_EQ(Slice(Written(made.picture), 13 + 48, 8), (Bytes{0x21, 0xF9, 4, 0, 0, 0, 3, 0}));
 }
 
+TEST(Write, EveryGraphicControlExtensionOfAFrameTakesItsDelay) {
+  // Two before one image: the largest delay wins on reading, the last one decides the rest.
+  Bytes gif = Screen(2, 1, 0x80);
+  gif << Table(2) << GraphicControl(0, 50, 0) << GraphicControl(1 | 2 << 2, 7, 1) << Descriptor(0, 0, 2, 1)
+      << LiteralData(2, {0, 1}) << Bytes{0x3B};
+  TGIFImage picture;
+  Read(picture, gif);
+  EXPECT_EQ(picture.FrameAt(0).DelayMs, 500);
+  picture.FrameAt(0).DelayMs = 120;
+  picture.FrameAt(0).Disposal = 1;
+  const Bytes b = Written(picture);
+  EXPECT_EQ(Slice(b, 13 + 6, 16), (Bytes{0x21, 0xF9, 4, 0, 12, 0, 0, 0, 0x21, 0xF9, 4, 1 | 1 << 2, 12, 0, 1, 0}));
+  TGIFImage again;
+  Read(again, b);
+  EXPECT_EQ(again.FrameAt(0).DelayMs, 120);
+  EXPECT_EQ(again.FrameAt(0).Disposal, 1);
+  EXPECT_EQ(again.FrameAt(0).TransColor, TableColor(1));
+}
+
 TEST(Write, ATransparentIndexOfARepeatedColourKeepsItsPlace) {
   // Entries 0 and 2 are both black; index 2 is the transparent one.
   Bytes gif = Screen(3, 1, 0x81);
