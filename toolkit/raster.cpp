@@ -275,6 +275,23 @@ bool TransparentBlt(HDC dest, int x, int y, int width, int height, HDC source, i
   return Blit(dest, x, y, width, height, source, sx, sy, swidth, sheight, SRCCOPY, true, &transparent);
 }
 
+namespace {
+
+// A new bitmap of the same size (null: none could be made) filled with the bitmap's pixels by
+// the plain conversion rules (no background or text colours: monochrome device bitmaps are
+// black and white).
+HBITMAP CopiedInto(HBITMAP bitmap, UniqueBitmap target) {
+  if (!target) return nullptr;
+  DeviceContext from, into;
+  from.bitmap = bitmap;
+  into.bitmap = target.get();
+  Blit(&into, 0, 0, bitmap->width, bitmap->height, &from, 0, 0, bitmap->width, bitmap->height,
+       SRCCOPY, false);
+  return target.release();
+}
+
+}  // namespace
+
 HBITMAP ConvertToDIBSection(HBITMAP bitmap, int bits, std::span<const RGBQUAD> colors,
                             std::span<const std::uint32_t> masks) {
   if (!bitmap) return nullptr;
@@ -288,24 +305,13 @@ HBITMAP ConvertToDIBSection(HBITMAP bitmap, int bits, std::span<const RGBQUAD> c
     h.biYPelsPerMeter = bitmap->header.biYPelsPerMeter;
   }
   if (bits <= 8 && colors.empty()) colors = StandardColorTable(bits);
-  UniqueBitmap target(CreateDIBSection(h, colors, masks));
-  if (!target) return nullptr;
-  DeviceContext from, into;
-  from.bitmap = bitmap;
-  into.bitmap = target.get();
-  Blit(&into, 0, 0, h.biWidth, bitmap->height, &from, 0, 0, h.biWidth, bitmap->height, SRCCOPY, false);
-  return target.release();
+  return CopiedInto(bitmap, UniqueBitmap(CreateDIBSection(h, colors, masks)));
 }
 
 HBITMAP ConvertToDeviceBitmap(HBITMAP bitmap, bool monochrome) {
   if (!bitmap) return nullptr;
-  UniqueBitmap target(CreateBitmap(bitmap->width, bitmap->height, 1, monochrome ? 1 : 32));
-  if (!target) return nullptr;
-  DeviceContext from, into;
-  from.bitmap = bitmap;
-  into.bitmap = target.get();
-  Blit(&into, 0, 0, bitmap->width, bitmap->height, &from, 0, 0, bitmap->width, bitmap->height, SRCCOPY, false);
-  return target.release();
+  return CopiedInto(
+      bitmap, UniqueBitmap(CreateBitmap(bitmap->width, bitmap->height, 1, monochrome ? 1 : 32)));
 }
 
 std::span<const RGBQUAD> StandardColorTable(int bits) {

@@ -62,8 +62,8 @@ void MonochromeMask(benchmark::State& state) {
 BENCHMARK(MonochromeMask)->Unit(benchmark::kMillisecond);
 
 // The read-out of a bitmap into a caller's buffer as a bottom-up DIB of the given depth.
-void ReadOut(benchmark::State& state, HBITMAP from, int bits) {
-  UniqueBitmap bitmap(from);
+void ReadOut(benchmark::State& state, HBITMAP (*make)(), int bits) {
+  UniqueBitmap bitmap = Patterned(make());
   UniqueDC dc(CreateCompatibleDC(nullptr));
   BITMAPINFOHEADER h;
   h.biWidth = kSize;
@@ -79,38 +79,25 @@ void ReadOut(benchmark::State& state, HBITMAP from, int bits) {
       static_cast<double>(kSize) * kSize * state.iterations(), benchmark::Counter::kIsRate);
 }
 
-void ReadOut24From24BitDib(benchmark::State& state) {
-  ReadOut(state, Patterned(Dib(24)).release(), 24);
+HBITMAP DeviceBitmap() {
+  return CreateBitmap(kSize, kSize, 1, 32);
 }
-BENCHMARK(ReadOut24From24BitDib)->Unit(benchmark::kMillisecond);
-
-void ReadOut24FromDeviceBitmap(benchmark::State& state) {
-  ReadOut(state, Patterned(CreateBitmap(kSize, kSize, 1, 32)).release(), 24);
+HBITMAP Dib24() {
+  return Dib(24);
 }
-BENCHMARK(ReadOut24FromDeviceBitmap)->Unit(benchmark::kMillisecond);
-
-void ReadOut32FromDeviceBitmap(benchmark::State& state) {
-  ReadOut(state, Patterned(CreateBitmap(kSize, kSize, 1, 32)).release(), 32);
-}
-BENCHMARK(ReadOut32FromDeviceBitmap)->Unit(benchmark::kMillisecond);
-
-void ReadOut32From24BitDib(benchmark::State& state) {
-  ReadOut(state, Patterned(Dib(24)).release(), 32);
-}
-BENCHMARK(ReadOut32From24BitDib)->Unit(benchmark::kMillisecond);
-
-void ReadOut8From8BitDib(benchmark::State& state) {
+HBITMAP GreyDib8() {
   std::vector<RGBQUAD> grey(256);
   for (int i = 0; i < 256; ++i)
     grey[i] = RGBQUAD{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
-  ReadOut(state, Patterned(Dib(8, grey)).release(), 8);
+  return Dib(8, grey);
 }
-BENCHMARK(ReadOut8From8BitDib)->Unit(benchmark::kMillisecond);
 
+BENCHMARK_CAPTURE(ReadOut, 24_from_24bit_DIB, Dib24, 24)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 24_from_device_bitmap, DeviceBitmap, 24)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 32_from_device_bitmap, DeviceBitmap, 32)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 32_from_24bit_DIB, Dib24, 32)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 8_from_8bit_DIB, GreyDib8, 8)->Unit(benchmark::kMillisecond);
 // Nearest colours of the standard 8-bit table: the general row conversion.
-void ReadOut8FromDeviceBitmap(benchmark::State& state) {
-  ReadOut(state, Patterned(CreateBitmap(kSize, kSize, 1, 32)).release(), 8);
-}
-BENCHMARK(ReadOut8FromDeviceBitmap)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 8_from_device_bitmap, DeviceBitmap, 8)->Unit(benchmark::kMillisecond);
 
 }  // namespace
