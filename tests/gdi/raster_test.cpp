@@ -293,6 +293,14 @@ TEST(GetDIBitsReadOut, TwentyFourBitsExactBottomRowFirst) {
   EXPECT_EQ(bits[0], 3);
   std::vector<std::uint8_t> shortBits(15);
   EXPECT_EQ(GetDIBits(*src, src.bitmap.get(), 0, 2, shortBits, h, {}), 0);
+  // Rows without pixels are read, and nothing is written.
+  UniqueBitmap empty(CreateBitmap(0, 2, 1, 32));
+  h.biWidth = 0;
+  for (int depth : {24, 32}) {
+    h.biBitCount = static_cast<std::uint16_t>(depth);
+    EXPECT_EQ(GetDIBits(*src, empty.get(), 0, 2, shortBits, h, {}), 2);
+  }
+  EXPECT_EQ(shortBits, std::vector<std::uint8_t>(15));
 }
 
 TEST(GetDIBitsReadOut, IndexedTargetsUseNearestStandardColours) {
