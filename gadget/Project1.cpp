@@ -1,13 +1,17 @@
-// The program: connects to the X display, creates the gadget window and runs the message loop.
+// The program: makes the GIF picture class known, connects to the X display, creates the gadget
+// window and runs the message loop until the window is closed.
 #include <cstdio>
 #include <memory>
 
 #include "gadget/Unit1.h"
-#include "gif/gif.h"
 #include "toolkit/window.h"
 #include "toolkit/x11/x11.h"
 
 int main() {
+  // Module initialisation: the picture machinery knows the GIF picture class before the window
+  // reads its stored dial picture.
+  gadget::RegisterGifPicture();
+
   std::unique_ptr<tk::TWindowBackend> display;
   try {
     display = tk::x11::Open();
@@ -15,10 +19,6 @@ int main() {
     std::fprintf(stderr, "protractor: %s\n", e.what());
     return 1;
   }
-  // Module initialisation: the GIF picture class is known to the picture machinery before the
-  // window reads its stored dial picture.
-  gif::TGifModule gifModule;
-
   tk::Application().Initialize(std::move(display));
   {
     gadget::TForm1 form;

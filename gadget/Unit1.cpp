@@ -1,6 +1,7 @@
 #include "gadget/Unit1.h"
 
 #include "gadget/form_data.h"
+#include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/gdi.h"
 #include "toolkit/exceptions.h"
@@ -19,11 +20,18 @@ std::string PointerName;
 std::string PickSource;
 std::int32_t AltMaskState;
 
+namespace {
+// The mask names as strings of their own: assigning one-letter literals to a string trips a
+// false overlap warning of g++ 12 in optimised builds.
+const std::string MaskB = "B";
+const std::string MaskC = "C";
+}  // namespace
+
 void ResetSharedState() {
   OnTopState = 0;
   StepMode = 0;
   StepSize = 5;
-  MaskName = "B";
+  MaskName = MaskB;
   PointerName = "PT";
   PickSource.clear();
   AltMaskState = 1;
@@ -35,6 +43,8 @@ const bool initialised = (ResetSharedState(), true);
 }  // namespace
 
 TForm1* Form1 = nullptr;
+
+void RegisterGifPicture() { tk::RegisterClass(tk::ClassOf<gif::TGIFImage>("TGIFImage")); }
 
 std::string DigitsOnly(std::string_view text) {
   std::string digits;
@@ -210,11 +220,11 @@ void TForm1::Image2MouseDown(TControl*, TMouseButton Button, TShiftState Shift, 
     return;
   }
   if (AltMaskState == 0) {
-    MaskName = "B";
+    MaskName = MaskB;
     FormCreate(nullptr);
     AltMaskState = 1;
   } else {
-    MaskName = "C";
+    MaskName = MaskC;
     FormCreate(nullptr);
     AltMaskState = 0;
   }

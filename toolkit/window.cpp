@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "toolkit/exceptions.h"
+#include "toolkit/region.h"
 #include "toolkit/screen.h"
 
 namespace tk {
@@ -150,7 +151,7 @@ void TForm::ApplyShape() {
     native_->SetShape(nullptr);
     return;
   }
-  std::vector<TRect> rects = RegionRectangles(region_);
+  std::vector<TRect> rects = RegionRects(region_);
   native_->SetShape(&rects);
 }
 

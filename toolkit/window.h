@@ -11,15 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/bitmap.h"
 #include "toolkit/colors.h"
 #include "toolkit/handles.h"
 #include "toolkit/persistent.h"
+#include "toolkit/picture.h"
 
 namespace tk {
 
-class TBitmap;
-class TCanvas;
-class TPicture;
 class TForm;
 class TNativeWindow;
 class TWindowBackend;
@@ -99,7 +98,12 @@ class TImage : public TControl {
   ~TImage() override;
   std::string_view ClassName() const override { return "TImage"; }
   bool Transparent = true;
+  // The picture shown; its changes repaint the view.
+  TPicture& Picture() { return *picture_; }
   void Paint(TCanvas& canvas) override;
+
+ private:
+  std::unique_ptr<TPicture> picture_;
 };
 
 // A push button showing a glyph: a bitmap of one or two square glyphs side by side (enabled,
@@ -109,6 +113,8 @@ class TBitBtn : public TControl {
   explicit TBitBtn(std::string name);
   ~TBitBtn() override;
   std::string_view ClassName() const override { return "TBitBtn"; }
+  // The glyph bitmap: NumGlyphs glyphs side by side, enabled first, then disabled.
+  TBitmap& Glyph() { return *glyph_; }
   int NumGlyphs = 1;
   bool Windowed() const override { return true; }
   void SetEnabled(bool value) override;
@@ -118,6 +124,7 @@ class TBitBtn : public TControl {
  private:
   friend class TForm;
   bool pressed_ = false;
+  std::unique_ptr<TBitmap> glyph_;
 };
 
 // An input event as a backend delivers it; positions are in window coordinates.
@@ -258,9 +265,6 @@ class TApplication {
 };
 
 TApplication& Application();
-
-// The rectangles of a region, top to bottom and left to right.
-std::vector<TRect> RegionRectangles(HRGN region);
 
 // Platform calls by their usual names.
 // The window takes over the region (null: rectangular again); returns non-zero on success.

@@ -4,7 +4,8 @@
 #   e2e.sh PATH/TO/protractor
 set -uo pipefail
 program=$(readlink -f "${1:?usage: e2e.sh PROGRAM}")
-for tool in Xvfb xdotool import; do
+[ -x "$program" ] || { echo "SKIP: $1 is not built"; exit 77; }
+for tool in Xvfb xdotool import xdpyinfo xprop; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
@@ -61,6 +62,7 @@ quit() { # clicks the quit button and expects status 0
 
 # ---- Without a window manager.
 start
+echo "info: resident memory after start-up: $(sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$gadget/status")"
 check "window size" "251x249" "$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')"
 check "centred position" "514 387" "$(geometry)"
 # The corner lies outside the outline: the root window shows there; the dial's face is white.

@@ -1,11 +1,12 @@
-// The gadget's handlers on the headless backend, with the real side libraries of the build and
-// with libraries made here: steps and nudges, masks, pointer pictures, rulers, failures.
+// The gadget's handlers on the headless backend, with the build's Mantle.dll and with side
+// libraries made here: start-up, steps and nudges, masks, pointer pictures, rulers, failures.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "common/test_paths.h"
+#include "gadget/test_art.h"
 #include "gadget/Unit1.h"
 #include "gif/gif.h"
 #include "toolkit/bitmap.h"
@@ -27,6 +28,17 @@ const fs::path BinDir = fs::path(TEST_BINARY_DIR) / "bin";
 constexpr int X0 = (1280 - 251) / 2;
 constexpr int Y0 = (1024 - 249) / 2;
 
+// Vanes.dll with the art's eight pointer pictures.
+const std::vector<std::uint8_t>& VanesDll() {
+  static const std::vector<std::uint8_t> dll = [] {
+    std::vector<reslib::Resource> resources;
+    for (const char* name : testart::PointerNames)
+      resources.push_back({RT_RCDATA, name, testart::GifOf(artgen::Pointer(name), true)});
+    return reslib::BuildResourceDll(resources, reslib::ImageFormat::Pe32);
+  }();
+  return dll;
+}
+
 class GadgetTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,8 +56,9 @@ class GadgetTest : public ::testing::Test {
   // Puts the side libraries of the build into the working directory and starts the gadget.
   void Start(bool mantle = true, bool vanes = true) {
     if (mantle) fs::copy_file(BinDir / "Mantle.dll", dir_ / "Mantle.dll");
-    if (vanes) fs::copy_file(BinDir / "Vanes.dll", dir_ / "Vanes.dll");
+    if (vanes) WriteWholeFile((dir_ / "Vanes.dll").string(), VanesDll());
     gadget::ResetSharedState();
+    gadget::RegisterGifPicture();
     auto backend = std::make_unique<headless::Backend>(TRect{0, 0, 1280, 1024});
     h = backend.get();
     Application().Initialize(std::move(backend));
@@ -56,14 +69,17 @@ class GadgetTest : public ::testing::Test {
     form->Show();
   }
   void Run() { Application().ProcessMessages(); }
-  // A click on a control, at a point inside it, where the window is now.
+  // The centre of a control on the screen, where the window is now.
+  TPoint Centre(TControl* c) {
+    return {form->Left + c->Left + c->Width / 2, form->Top + c->Top + c->Height / 2};
+  }
   void ClickOn(TControl* c, TMouseButton button = mbLeft, TShiftState shift = 0) {
-    h->Click(form->Left + c->Left + 5, form->Top + c->Top + 5, button, shift);
+    h->Click(Centre(c).X, Centre(c).Y, button, shift);
     Run();
   }
   void Press(TControl* c, TMouseButton button) {
-    h->MouseDown(form->Left + c->Left + 5, form->Top + c->Top + 5, button);
-    h->MouseUp(form->Left + c->Left + 5, form->Top + c->Top + 5, button);
+    h->MouseDown(Centre(c).X, Centre(c).Y, button);
+    h->MouseUp(Centre(c).X, Centre(c).Y, button);
     Run();
   }
   TGraphic* Picture() { return form->Image2->Picture().Graphic(); }
@@ -97,6 +113,38 @@ void WriteMantle(const fs::path& file, const std::vector<std::pair<std::string, 
   WriteWholeFile(file.string(), dll);
 }
 
+// The number of window pixels, outside the buttons, that differ from the picture drawn from the
+// window's top-left corner and cut to Image2's 249 x 250 (its Clear pixels show the form's face).
+int PictureMismatches(const headless::Window& w, const artgen::Picture& p) {
+  const std::vector<artgen::ButtonArt> buttons = artgen::Buttons();
+  int mismatches = 0;
+  for (int y = 0; y < std::min({p.height, 250, w.frameHeight}); ++y)
+    for (int x = 0; x < std::min({p.width, 249, w.frameWidth}); ++x) {
+      bool onButton = false;
+      for (const artgen::ButtonArt& b : buttons)
+        onButton |= x >= b.left && x < b.left + b.width && y >= b.top && y < b.top + b.height;
+      const artgen::Ink ink = p.At(x, y);
+      if (!onButton && w.Pixel(x, y) != (ink == artgen::Clear ? 0xC0C0C0 : artgen::Palette[ink])) ++mismatches;
+    }
+  return mismatches;
+}
+
+// The number of glyph pixels (other than the silver background) of the enabled buttons that the
+// window does not show where the buttons lie.
+int GlyphMismatches(const headless::Window& w) {
+  int mismatches = 0;
+  for (const artgen::ButtonArt& b : artgen::Buttons())
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const int wx = b.left + (b.width - 16) / 2 + x, wy = b.top + (b.height - 16) / 2 + y;
+        const artgen::Ink ink = b.glyph.At(x, y);
+        if (ink != artgen::Silver && wx >= b.left && wx < b.left + b.width && wy >= b.top &&
+            wy < b.top + b.height && w.Pixel(wx, wy) != artgen::Palette[ink])
+          ++mismatches;
+      }
+  return mismatches;
+}
+
 // ---- Start-up ------------------------------------------------------------------------------
 
 TEST_F(GadgetTest, StartsCentredAtTheMaskSizeWithItsOutline) {
@@ -110,6 +158,11 @@ TEST_F(GadgetTest, StartsCentredAtTheMaskSizeWithItsOutline) {
   EXPECT_EQ(Picture()->ClassName(), "TGIFImage");
   EXPECT_EQ(Picture()->Width(), 251);
   EXPECT_EQ(Picture()->Height(), 249);
+  // The first frame shows the dial, cut to the view, and the glyphs on the buttons.
+  EXPECT_EQ(h->Last().frameWidth, 251);
+  EXPECT_EQ(PictureMismatches(h->Last(), artgen::Dial()), 0);
+  EXPECT_EQ(GlyphMismatches(h->Last()), 0);
+  EXPECT_EQ(h->Last().Pixel(250, 100), 0xC0C0C0u);  // beyond the view: the form's face
   // Controls in creation order.
   std::vector<std::string> names;
   for (auto& c : form->Controls()) names.push_back(c->Name);
@@ -235,14 +288,20 @@ TEST_F(GadgetTest, MasksOfDifferentSizesResizeTheWindowInPlace) {
   auto c = SolidBitmap(120, 90, 0x00FF00);
   WriteMantle(dir_ / "Mantle.dll", {{"B", b.get()}, {"C", c.get()}});
   Start(false, true);
+  // Right presses on the dial where both masks cover it.
+  auto press = [&] {
+    h->MouseDown(form->Left + 20, form->Top + 20, mbRight);
+    h->MouseUp(form->Left + 20, form->Top + 20, mbRight);
+    Run();
+  };
   EXPECT_EQ(h->Last().bounds, (TRect{540, 437, 740, 587}));
-  Press(form->Image2, mbRight);
+  press();
   EXPECT_EQ(h->Last().bounds, (TRect{540, 437, 660, 527}));
   // Height first, then width.
   auto sets = h->CallsOf("SetBounds");
   EXPECT_EQ(sets[sets.size() - 2], "SetBounds 540 437 200 90");
   EXPECT_EQ(sets.back(), "SetBounds 540 437 120 90");
-  Press(form->Image2, mbRight);
+  press();
   EXPECT_EQ(h->Last().bounds, (TRect{540, 437, 740, 587}));
 }
 
@@ -313,6 +372,7 @@ TEST_F(GadgetTest, DoubleClicksOnEdgeAreasShowThePictureOfThatSide) {
     h->DoubleClick(form->Left + edge->Left + 5, form->Top + edge->Top + 5);
     Run();
     EXPECT_EQ(gadget::PointerName, name);
+    EXPECT_EQ(PictureMismatches(h->Last(), artgen::Pointer(name)), 0) << name;
     ClickOn(form->BitBtn4, mbRight);
     EXPECT_EQ(gadget::PointerName, std::string("Pc") + (name + 1));
   }

@@ -2,8 +2,10 @@
 // the move loop, outline handling of the stacking switch, and the message loop's error report.
 #include <gtest/gtest.h>
 
+#include "toolkit/bitmap.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/headless/headless.h"
+#include "toolkit/region.h"
 #include "toolkit/window.h"
 
 using namespace tk;
@@ -215,6 +217,101 @@ TEST_F(WindowTest, ShellAndCursorCallsReachTheBackend) {
   EXPECT_EQ(h->launches, (std::vector<std::string>{"Plank800.exe", "Spire800.exe"}));
   SetCursorPos(-5, 7);
   EXPECT_EQ(h->cursor, (TPoint{-5, 7}));
+}
+
+// ---- Painting and outline ---------------------------------------------------------------------
+
+// A colour reference (0x00BBGGRR) as a presented pixel (0x00RRGGBB).
+std::uint32_t Pixel(TColor color) {
+  COLORREF c = ColorToRGB(color);
+  return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+}
+
+// A 24-bit bitmap filled with one colour.
+std::unique_ptr<TBitmap> Filled(int width, int height, TColor color) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(pf24bit);
+  b->SetWidth(width);
+  b->SetHeight(height);
+  b->Canvas().Brush().Color = color;
+  b->Canvas().FillRect({0, 0, width, height});
+  return b;
+}
+
+TEST_F(WindowTest, PictureIsDrawnAtItsOwnSizeCutToTheViewWithItsTransparentColourLeftOut) {
+  EXPECT_EQ(h->Last().Pixel(150, 20), Pixel(clBtnFace));
+  image->SetBounds(10, 10, 50, 40);
+  auto picture = Filled(80, 80, clRed);
+  picture->Canvas().SetPixels(5, 5, clBlue);
+  picture->Canvas().SetPixels(0, 79, clBlue);  // bottom-left: the transparent colour
+  image->Picture().SetGraphic(std::move(picture));
+  form->Update();
+  const headless::Window& w = h->Last();
+  EXPECT_TRUE(image->Picture().Graphic()->Transparent());
+  EXPECT_EQ(w.Pixel(10, 10), 0xFF0000u);
+  EXPECT_EQ(w.Pixel(59, 49), 0xFF0000u);
+  EXPECT_EQ(w.Pixel(60, 20), Pixel(clBtnFace));  // beyond the view's right edge
+  EXPECT_EQ(w.Pixel(20, 50), Pixel(clBtnFace));  // below it
+  EXPECT_EQ(w.Pixel(9, 20), Pixel(clBtnFace));
+  EXPECT_EQ(w.Pixel(15, 15), Pixel(clBtnFace));  // the blue pixel is see-through
+
+  // An opaque view draws every pixel.
+  image->Transparent = false;
+  auto opaque = Filled(80, 80, clRed);
+  opaque->Canvas().SetPixels(5, 5, clBlue);
+  image->Picture().SetGraphic(std::move(opaque));
+  form->Update();
+  EXPECT_EQ(h->Last().Pixel(15, 15), 0x0000FFu);
+}
+
+TEST_F(WindowTest, ButtonShowsItsGlyphOverItsEdgeAndTheDisabledGlyphWhileDisabled) {
+  // Two glyphs on silver: a blue pixel in the enabled one, a yellow one in the disabled one.
+  auto glyph = Filled(32, 16, TColor(0xC0C0C0));
+  glyph->Canvas().SetPixels(7, 7, clBlue);
+  glyph->Canvas().SetPixels(16 + 7, 7, clYellow);
+  button->Glyph().TakeFrom(glyph.get());
+  button->NumGlyphs = 2;
+  form->Update();
+  // The 16 x 16 glyph is centred on the 15 x 13 button at (50, 50): it starts at (50, 49).
+  const headless::Window& w = h->Last();
+  EXPECT_EQ(w.Pixel(57, 56), 0x0000FFu);
+  EXPECT_EQ(w.Pixel(50, 50), Pixel(clBtnHighlight));  // the silver of the glyph is left out
+  EXPECT_EQ(w.Pixel(64, 62), Pixel(cl3DDkShadow));
+  EXPECT_EQ(w.Pixel(50, 49), Pixel(clBtnFace));       // nothing drawn outside the button
+
+  button->SetEnabled(false);
+  form->Update();
+  EXPECT_EQ(h->Last().Pixel(57, 56), 0xFFFF00u);
+  button->SetEnabled(true);
+
+  // Pressed, the glyph moves by one pixel to the right and down.
+  h->MouseDown(400 + 52, 350 + 53);
+  Run();
+  EXPECT_EQ(h->Last().Pixel(58, 57), 0x0000FFu);
+  EXPECT_EQ(h->Last().Pixel(50, 50), Pixel(cl3DDkShadow));
+}
+
+TEST_F(WindowTest, OutlineRegionBecomesTheWindowShapeAndClicksOutsideItMiss) {
+  HRGN outline = CreateRectRgn(0, 0, 200, 100);
+  UniqueRegion hole(CreateRectRgn(100, 0, 200, 50));
+  CombineRgn(outline, outline, hole.get(), RGN_DIFF);
+  const std::vector<TRect> expected = RegionRects(outline);
+  SetWindowRgn(*form, outline, true);
+  EXPECT_EQ(form->Region(), outline);
+  EXPECT_TRUE(h->Last().shaped);
+  EXPECT_EQ(h->Last().shape, expected);
+  EXPECT_EQ(expected.size(), 2u);
+  form->OnMouseDown = [&](TControl*, TMouseButton, TShiftState, int x, int y) {
+    log.push_back(std::to_string(x) + "," + std::to_string(y));
+  };
+  h->Click(400 + 150, 350 + 10);  // in the hole
+  h->Click(400 + 150, 350 + 60);
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"150,60"}));
+  EXPECT_EQ(h->missed, (std::vector<TPoint>{{550, 360}}));
+  // A new outline replaces the old one, which the window releases.
+  SetWindowRgn(*form, nullptr, true);
+  EXPECT_FALSE(h->Last().shaped);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// artgen OUTDIR: writes the gadget's art into OUTDIR:
-//   B.bmp, C.bmp                 the outline masks (resources of Mantle.dll)
-//   PT.gif ... PcB.gif           the pointer pictures (resources of Vanes.dll)
-//   form_data.cpp                the stored dial picture and the glyph bitmaps, compiled into the
-//                                program
+// artgen --masks OUTDIR | --pictures OUTDIR: writes the gadget's art into OUTDIR.
+//   --masks     B.bmp, C.bmp        the outline masks (resources of Mantle.dll)
+//   --pictures  PT.gif ... PcB.gif  the pointer pictures (resources of Vanes.dll)
+//               form_data.cpp       the stored dial picture and the glyph bitmaps, compiled into
+//                                   the program
 // The output depends on nothing but this code: the same bytes on every run.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,104 +15,94 @@
 #include "toolkit/bitmap.h"
 #include "toolkit/streams.h"
 #include "tools/artgen/art.h"
+#include "tools/artgen/files.h"
 
 namespace {
 
 using namespace artgen;
 
-// A 24-bit bitmap file of the picture.
-std::vector<std::uint8_t> BitmapFile(const Picture& p) {
+// The LZW-coded pixels of a picture (code size byte, sub-blocks, terminator), made by the GIF
+// module's writer from an 8-bit bitmap of the picture's inks.
+std::vector<std::uint8_t> CodedPixels(const Picture& p) {
+  tk::BITMAPINFOHEADER header;
+  header.biWidth = p.width;
+  header.biHeight = p.height;
+  header.biBitCount = 8;
+  std::vector<tk::RGBQUAD> colors(256);
+  for (int i = 0; i < InkCount; ++i)
+    colors[i] = {std::uint8_t(Palette[i]), std::uint8_t(Palette[i] >> 8), std::uint8_t(Palette[i] >> 16), 0};
   tk::TBitmap bitmap;
-  bitmap.SetPixelFormat(tk::pf24bit);
-  bitmap.SetSize(p.width, p.height);
+  bitmap.SetHandle(tk::CreateDIBSection(header, colors));
   for (int y = 0; y < p.height; ++y)
-    for (int x = 0; x < p.width; ++x) {
-      std::uint32_t rgb = Palette[p.At(x, y)];
-      bitmap.Canvas().SetPixels(x, y, ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16));
-    }
-  tk::TMemoryStream out;
-  bitmap.SaveStream(out);
-  return out.Release();
-}
-
-// A GIF file of one image with a 256-entry local colour table and no global table: "87a"
-// without transparency; "89a" with a graphic control extension naming Clear as transparent.
-std::vector<std::uint8_t> GifFile(const Picture& p, bool transparent) {
-  tk::TMemoryStream s;
-  s.WriteBuffer(transparent ? "GIF89a" : "GIF87a", 6);
-  s.WriteU16(std::uint16_t(p.width));
-  s.WriteU16(std::uint16_t(p.height));
-  s.WriteU8(0);  // no global table
-  s.WriteU8(0);
-  s.WriteU8(0);
-  if (transparent) {
-    const std::uint8_t control[] = {0x21, 0xF9, 4, 1, 0, 0, Clear, 0};
-    s.WriteBuffer(control, sizeof control);
-  }
-  s.WriteU8(0x2C);
-  s.WriteU16(0);
-  s.WriteU16(0);
-  s.WriteU16(std::uint16_t(p.width));
-  s.WriteU16(std::uint16_t(p.height));
-  s.WriteU8(0x80 | 7);  // local table of 2^(7+1) entries
-  for (int i = 0; i < 256; ++i) {
-    std::uint32_t rgb = i < InkCount ? Palette[i] : 0;
-    s.WriteU8(std::uint8_t(rgb >> 16));
-    s.WriteU8(std::uint8_t(rgb >> 8));
-    s.WriteU8(std::uint8_t(rgb));
-  }
-  gif::EncodeIndices(p.ink, p.width, p.height, 8, s);
-  s.WriteU8(0x3B);
-  return s.Release();
+    std::memcpy(bitmap.Handle()->Row(y), p.ink.data() + std::size_t(y) * p.width, std::size_t(p.width));
+  gif::TGIFImage picture;
+  picture.TakeFrom(&bitmap);
+  tk::TMemoryStream written;
+  picture.SaveStream(written);
+  const tk::TMemoryStream& coded = *picture.FrameAt(0).Encoded->PixelData;
+  return {coded.Bytes().begin(), coded.Bytes().end()};
 }
 
 void Write(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
   tk::WriteWholeFile(file.string(), bytes);
 }
 
+// A C++ array definition of the bytes.
 std::string Array(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  std::string text = "const std::uint8_t " + name + "[] = {";
+  std::ostringstream text;
+  text << "const std::uint8_t " << name << "[] = {";
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i % 20 == 0) text += "\n   ";
-    text += " " + std::to_string(bytes[i]) + ",";
+    if (i % 20 == 0) text << "\n   ";
+    text << ' ' << int(bytes[i]) << ',';
   }
-  return text + "\n};\n";
+  text << "\n};\n";
+  return text.str();
+}
+
+void WriteMasks(const std::filesystem::path& out) {
+  Write(out / "B.bmp", BitmapFile(MaskB()));
+  Write(out / "C.bmp", BitmapFile(MaskC()));
+}
+
+void WritePictures(const std::filesystem::path& out) {
+  for (const char* name : {"PT", "PL", "PR", "PB", "PcT", "PcL", "PcR", "PcB"})
+    Write(out / (std::string(name) + ".gif"), GifFile(Pointer(name), true, CodedPixels(Pointer(name))));
+
+  // The stored picture value: class name, 32-bit length, GIF stream.
+  const Picture dial = Dial();
+  const std::vector<std::uint8_t> stored = StoredGifValue(GifFile(dial, false, CodedPixels(dial)));
+
+  std::ostringstream code;
+  code << "// Generated by tools/artgen: the stored dial picture and the glyph bitmaps.\n"
+       << "#include \"gadget/form_data.h\"\n\nnamespace gadget::formdata {\nnamespace {\n"
+       << Array("image2", stored);
+  std::ostringstream lookup;
+  for (const ButtonArt& b : Buttons()) {
+    code << Array(b.name, BitmapFile(b.glyph));
+    lookup << "  if (button == \"" << b.name << "\") return " << b.name << ";\n";
+  }
+  code << "}  // namespace\n\nstd::span<const std::uint8_t> Image2Picture() { return image2; }\n\n"
+       << "std::span<const std::uint8_t> Glyph(std::string_view button) {\n"
+       << lookup.str() << "  return {};\n}\n\n}  // namespace gadget::formdata\n";
+  const std::string text = code.str();
+  Write(out / "form_data.cpp", std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: artgen OUTDIR\n");
+  const std::string what = argc == 3 ? argv[1] : "";
+  if (what != "--masks" && what != "--pictures") {
+    std::fprintf(stderr, "usage: artgen --masks|--pictures OUTDIR\n");
     return 2;
   }
   try {
-    std::filesystem::path out = argv[1];
+    const std::filesystem::path out = argv[2];
     std::filesystem::create_directories(out);
-    Write(out / "B.bmp", BitmapFile(MaskB()));
-    Write(out / "C.bmp", BitmapFile(MaskC()));
-    for (const char* name : {"PT", "PL", "PR", "PB", "PcT", "PcL", "PcR", "PcB"})
-      Write(out / (std::string(name) + ".gif"), GifFile(Pointer(name), true));
-
-    // The stored picture value: class name, 32-bit length, GIF stream.
-    std::vector<std::uint8_t> dial = GifFile(Dial(), false);
-    std::vector<std::uint8_t> stored = {9, 'T', 'G', 'I', 'F', 'I', 'm', 'a', 'g', 'e'};
-    for (int shift = 0; shift < 32; shift += 8) stored.push_back(std::uint8_t(dial.size() >> shift));
-    stored.insert(stored.end(), dial.begin(), dial.end());
-
-    std::string code =
-        "// Generated by tools/artgen: the stored dial picture and the glyph bitmaps.\n"
-        "#include \"gadget/form_data.h\"\n\nnamespace gadget::formdata {\nnamespace {\n";
-    code += Array("image2", stored);
-    std::string lookup;
-    for (const ButtonArt& b : Buttons()) {
-      code += Array(b.name, BitmapFile(b.glyph));
-      lookup += "  if (button == \"" + std::string(b.name) + "\") return " + b.name + ";\n";
-    }
-    code += "}  // namespace\n\nstd::span<const std::uint8_t> Image2Picture() { return image2; }\n\n"
-            "std::span<const std::uint8_t> Glyph(std::string_view button) {\n" +
-            lookup + "  return {};\n}\n\n}  // namespace gadget::formdata\n";
-    Write(out / "form_data.cpp", std::vector<std::uint8_t>(code.begin(), code.end()));
+    if (what == "--masks")
+      WriteMasks(out);
+    else
+      WritePictures(out);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "artgen: %s\n", e.what());
