@@ -462,7 +462,8 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, st
   const std::size_t pixelBytes =
       copy == RowCopy::General ? 0 : width * static_cast<std::size_t>(depth / 8);
   std::vector<std::uint32_t> line(copy == RowCopy::General ? width : 0);
-  for (unsigned k = 0; k < lines; ++k) {
+  // Rows of a bitmap without columns have no bytes (and the bitmap no pixel memory).
+  for (unsigned k = 0; k < lines && rowBytes > 0; ++k) {
     const unsigned dibRow = startScan + k;
     const std::uint8_t* in =
         bitmap->Row(bottomUp ? static_cast<int>(height - 1 - dibRow) : static_cast<int>(dibRow));
