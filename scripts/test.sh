@@ -16,7 +16,7 @@ ctest --test-dir "$root/build/release" --output-on-failure -j "$jobs"
 echo "== Sanitizer build (clang, ASan + UBSan)"
 cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DPROTRACTOR_WERROR=ON -DPROTRACTOR_SANITIZE=ON \
-  -DPROTRACTOR_FUZZ=ON >/dev/null
+  -DPROTRACTOR_FUZZ=ON -DPROTRACTOR_BENCH=ON >/dev/null
 cmake --build "$root/build/sanitize" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build/sanitize" --output-on-failure -j "$jobs"

@@ -6,6 +6,7 @@
 #include "toolkit/bmpfile.h"
 #include "toolkit/clipboard.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/gdi_pixels.h"
 #include "toolkit/icon.h"
 #include "toolkit/library.h"
 #include "toolkit/picture.h"
@@ -49,16 +50,6 @@ UniquePalette CopyPalette(HPALETTE palette) {
   return UniquePalette(CreatePalette(palette->entries));
 }
 
-std::vector<RGBQUAD> ColorsOf(HPALETTE palette, std::size_t limit) {
-  std::vector<RGBQUAD> colors;
-  if (!palette) return colors;
-  for (const auto& e : palette->entries) {
-    if (colors.size() == limit) break;
-    colors.push_back(RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0});
-  }
-  return colors;
-}
-
 // A blank bitmap of the same format as another, at a new size.
 UniqueBitmap Reshaped(const GdiBitmap& like, int width, int height) {
   if (!like.dibSection) return UniqueBitmap(CreateBitmap(width, height, 1, static_cast<unsigned>(like.bitsPerPixel)));
@@ -82,6 +73,24 @@ UniqueBitmap Reshaped(const GdiBitmap& like, int width, int height) {
 }();
 
 [[noreturn]] void OutOfResources() { throw EOutOfResources(std::string(SOutOfResources)); }
+
+// A bitmap above the device's limit is refused before anything is made, naming its size.
+void CheckSize(int width, int height, int bits) {
+  if (!BitmapSizeAllowed(width, height, bits))
+    throw EOutOfResources(
+        Format(SBitmapTooLarge, {std::int64_t{width}, std::int64_t{height}, std::int64_t{bits}}));
+}
+
+// The bitmap's pixels as a new DIB section of the depth (colour table and masks as given) or as
+// a new device bitmap (1 or 32 bits).
+UniqueBitmap Converted(HBITMAP from, int bits, bool dib, std::span<const RGBQUAD> colors = {},
+                       std::span<const std::uint32_t> masks = {}) {
+  CheckSize(from->width, from->height, bits);
+  UniqueBitmap made(dib ? ConvertToDIBSection(from, bits, colors, masks)
+                        : ConvertToDeviceBitmap(from, bits == 1));
+  if (!made) OutOfResources();
+  return made;
+}
 
 }  // namespace
 
@@ -170,6 +179,7 @@ void TBitmap::Resize(int width, int height) {
   width = std::max(width, 0);
   height = std::max(height, 0);
   if (width == image_->width && height == image_->height) return;
+  CheckSize(width, height, image_->bitsPerPixel);
   UniqueBitmap fresh = Reshaped(*image_, width, height);
   if (!fresh) OutOfResources();
   if (width > 0 && height > 0) {
@@ -196,7 +206,7 @@ void TBitmap::SetPalette(HPALETTE palette) {
   UniquePalette copy = CopyPalette(palette);
   if (image_->dibSection && image_->Indexed() && copy) {
     FreeContext();
-    std::vector<RGBQUAD> colors = ColorsOf(copy.get(), image_->colors.size());
+    std::vector<RGBQUAD> colors = pixels::PaletteColors(*copy, image_->colors.size());
     std::copy(colors.begin(), colors.end(), image_->colors.begin());
   }
   FreeContext();
@@ -272,12 +282,8 @@ TBitmapHandleType TBitmap::HandleType() const {
 
 void TBitmap::SetHandleType(TBitmapHandleType type) {
   if (type == HandleType()) return;
-  if (type == TBitmapHandleType::bmDDB) {
-    Replace(UniqueBitmap(ConvertToDeviceBitmap(image_.get(), image_->Monochrome())), nullptr, true);
-  } else {
-    const int bits = image_->Monochrome() ? 1 : 32;
-    Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), bits)), nullptr, true);
-  }
+  const int bits = image_->Monochrome() ? 1 : 32;
+  Replace(Converted(image_.get(), bits, type == TBitmapHandleType::bmDIB), nullptr, true);
 }
 
 TPixelFormat TBitmap::PixelFormat() const {
@@ -306,16 +312,16 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
       const int bits = format == pf1bit ? 1 : format == pf4bit ? 4 : 8;
       std::vector<RGBQUAD> colors;
       if (image_->bitsPerPixel == bits && image_->dibSection) colors = image_->colors;
-      else if (bits == 8 && palette_) colors = ColorsOf(palette_.get(), 256);
+      else if (bits == 8 && palette_) colors = pixels::PaletteColors(*palette_, 256);
       else colors.assign(StandardColorTable(bits).begin(), StandardColorTable(bits).end());
       UniquePalette palette = PaletteFromColors(colors);
-      Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), bits, colors)), std::move(palette), false);
+      Replace(Converted(image_.get(), bits, true, colors), std::move(palette), false);
       return;
     }
-    case pf15bit: Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), 16)), nullptr, true); return;
-    case pf16bit: Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), 16, {}, kMasks565)), nullptr, true); return;
-    case pf24bit: Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), 24)), nullptr, true); return;
-    case pf32bit: Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), 32)), nullptr, true); return;
+    case pf15bit: Replace(Converted(image_.get(), 16, true), nullptr, true); return;
+    case pf16bit: Replace(Converted(image_.get(), 16, true, {}, kMasks565), nullptr, true); return;
+    case pf24bit: Replace(Converted(image_.get(), 24, true), nullptr, true); return;
+    case pf32bit: Replace(Converted(image_.get(), 32, true), nullptr, true); return;
     default: throw EInvalidGraphic(std::string(SInvalidPixelFormat));
   }
 }
@@ -343,11 +349,10 @@ void TBitmap::SetMonochrome(bool value) {
       SetBkColor(from.get(), 0xFFFFFF);
       BitBlt(into.get(), 0, 0, image_->width, image_->height, from.get(), 0, 0, SRCCOPY);
     }
-    Replace(std::move(mono), image_->dibSection ? PaletteFromColors(StandardColorTable(1)) : nullptr, false);
-  } else if (image_->dibSection) {
-    Replace(UniqueBitmap(ConvertToDIBSection(image_.get(), 32)), nullptr, false);
+    Replace(std::move(mono),
+            image_->dibSection ? PaletteFromColors(StandardColorTable(1)) : nullptr, false);
   } else {
-    Replace(UniqueBitmap(ConvertToDeviceBitmap(image_.get(), false)), nullptr, false);
+    Replace(Converted(image_.get(), 32, image_->dibSection), nullptr, false);
   }
 }
 

@@ -1,6 +1,10 @@
 // The bitmap graphic: pixels in a DIB section (1, 4, 8, 16, 24 or 32 bits, with a palette when
 // indexed) or in a device bitmap (the screen's 32-bit format, or monochrome), a canvas to draw
 // on, BMP files, the clipboard and a transparent colour.
+//
+// A bitmap holds at most MaxBitmapBytes of pixels (gdi.h). A new size, handle type, pixel format
+// or monochrome setting that would need more fails with EOutOfResources "Bitmap of W x H pixels
+// at B bits per pixel is too large" before anything is allocated, and the bitmap stays as it was.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +45,9 @@ inline constexpr TClipboardFormat CF_PALETTE = 9;
 inline constexpr TColor clDefault = 0x20000000;
 
 inline constexpr std::string_view SInvalidPixelFormat = "Invalid pixel format";
+// A size or format that would take more than MaxBitmapBytes of pixels (EOutOfResources).
+inline constexpr std::string_view SBitmapTooLarge =
+    "Bitmap of %d x %d pixels at %d bits per pixel is too large";
 
 class TBitmapCanvas;
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "toolkit/bytes.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/gdi_pixels.h"
 #include "toolkit/streams.h"
@@ -14,23 +15,6 @@ namespace tk {
 namespace {
 
 [[noreturn]] void Invalid() { throw EInvalidGraphic(std::string(SInvalidImage)); }
-
-std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(d[at + 2]) << 16) | (static_cast<std::uint32_t>(d[at + 3]) << 24);
-}
-
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
 
 constexpr std::uint32_t kAlphaBitfields = 6;
 // An RLE image may not describe more pixels than this many per byte of its data (a run of two
@@ -96,7 +80,7 @@ void DecodeRle(std::span<const std::uint8_t> data, GdiBitmap& b, bool rle4) {
 // the pixel data relative to the info header.
 std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, std::optional<std::int64_t> pixelOffset) {
   if (d.size() < 4) Invalid();
-  const std::uint32_t headerSize = U32(d, 0);
+  const std::uint32_t headerSize = LoadU32(d, 0);
   const bool core = headerSize == 12;
   if (!core && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 && headerSize != 108 &&
       headerSize != 124)
@@ -105,19 +89,19 @@ std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, s
 
   BITMAPINFOHEADER h;
   if (core) {
-    h.biWidth = U16(d, 4);
-    h.biHeight = U16(d, 6);
-    h.biBitCount = U16(d, 10);
+    h.biWidth = LoadU16(d, 4);
+    h.biHeight = LoadU16(d, 6);
+    h.biBitCount = LoadU16(d, 10);
   } else {
-    h.biWidth = static_cast<std::int32_t>(U32(d, 4));
-    h.biHeight = static_cast<std::int32_t>(U32(d, 8));
-    h.biBitCount = U16(d, 14);
-    h.biCompression = U32(d, 16);
-    h.biSizeImage = U32(d, 20);
-    h.biXPelsPerMeter = static_cast<std::int32_t>(U32(d, 24));
-    h.biYPelsPerMeter = static_cast<std::int32_t>(U32(d, 28));
-    h.biClrUsed = U32(d, 32);
-    h.biClrImportant = U32(d, 36);
+    h.biWidth = static_cast<std::int32_t>(LoadU32(d, 4));
+    h.biHeight = static_cast<std::int32_t>(LoadU32(d, 8));
+    h.biBitCount = LoadU16(d, 14);
+    h.biCompression = LoadU32(d, 16);
+    h.biSizeImage = LoadU32(d, 20);
+    h.biXPelsPerMeter = static_cast<std::int32_t>(LoadU32(d, 24));
+    h.biYPelsPerMeter = static_cast<std::int32_t>(LoadU32(d, 28));
+    h.biClrUsed = LoadU32(d, 32);
+    h.biClrImportant = LoadU32(d, 36);
   }
   const int bits = h.biBitCount;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) Invalid();
@@ -147,7 +131,7 @@ std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, s
       tableStart += compression == kAlphaBitfields ? 16 : 12;
     }
     if (d.size() < at + 12 || d.size() < tableStart) Invalid();
-    for (int c = 0; c < 3; ++c) masks[c] = U32(d, at + 4 * static_cast<std::size_t>(c));
+    for (int c = 0; c < 3; ++c) masks[c] = LoadU32(d, at + 4 * static_cast<std::size_t>(c));
     if (bits == 16 && ((masks[0] | masks[1] | masks[2]) > 0xFFFF)) Invalid();
   }
 
@@ -220,8 +204,8 @@ std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, s
 
 BitmapFileResult ReadBitmapFile(std::span<const std::uint8_t> data) {
   if (data.size() < 14 + 12 || data[0] != 'B' || data[1] != 'M') Invalid();
-  const std::uint32_t fileSize = U32(data, 2);
-  const std::int64_t offBits = static_cast<std::int64_t>(U32(data, 10)) - 14;
+  const std::uint32_t fileSize = LoadU32(data, 2);
+  const std::int64_t offBits = static_cast<std::int64_t>(LoadU32(data, 10)) - 14;
   auto [bitmap, end] = ParseDib(data.subspan(14), offBits);
   std::size_t consumed = 14 + end;
   if (fileSize > consumed && fileSize <= data.size()) consumed = fileSize;
@@ -244,22 +228,22 @@ std::vector<std::uint8_t> BitmapFileBytes(HBITMAP b) {
   out.reserve(offBits + imageSize);
   out.push_back('B');
   out.push_back('M');
-  Put32(out, static_cast<std::uint32_t>(offBits + imageSize));
-  Put32(out, 0);
-  Put32(out, static_cast<std::uint32_t>(offBits));
-  Put32(out, 40);
-  Put32(out, static_cast<std::uint32_t>(b->width));
-  Put32(out, static_cast<std::uint32_t>(b->height));
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint32_t>(bits));
-  Put32(out, bitfields ? BI_BITFIELDS : BI_RGB);
-  Put32(out, static_cast<std::uint32_t>(imageSize));
-  Put32(out, static_cast<std::uint32_t>(b->dibSection ? b->header.biXPelsPerMeter : 0));
-  Put32(out, static_cast<std::uint32_t>(b->dibSection ? b->header.biYPelsPerMeter : 0));
-  Put32(out, 0);
-  Put32(out, 0);
+  AppendU32(out, static_cast<std::uint32_t>(offBits + imageSize));
+  AppendU32(out, 0);
+  AppendU32(out, static_cast<std::uint32_t>(offBits));
+  AppendU32(out, 40);
+  AppendU32(out, static_cast<std::uint32_t>(b->width));
+  AppendU32(out, static_cast<std::uint32_t>(b->height));
+  AppendU16(out, 1);
+  AppendU16(out, static_cast<std::uint32_t>(bits));
+  AppendU32(out, bitfields ? BI_BITFIELDS : BI_RGB);
+  AppendU32(out, static_cast<std::uint32_t>(imageSize));
+  AppendU32(out, static_cast<std::uint32_t>(b->dibSection ? b->header.biXPelsPerMeter : 0));
+  AppendU32(out, static_cast<std::uint32_t>(b->dibSection ? b->header.biYPelsPerMeter : 0));
+  AppendU32(out, 0);
+  AppendU32(out, 0);
   if (bitfields)
-    for (std::uint32_t m : b->masks) Put32(out, m);
+    for (std::uint32_t m : b->masks) AppendU32(out, m);
   const auto table = pixels::TableOf(*b);
   for (std::size_t i = 0; i < tableEntries; ++i) {
     const RGBQUAD c = i < table.size() ? table[i] : RGBQUAD{};

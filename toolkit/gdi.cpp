@@ -125,9 +125,9 @@ std::uint32_t NativeToQuad(const GdiBitmap& b, std::uint32_t v) {
   }
 }
 
-void UnpackRow(const GdiBitmap& b, int y, int x0, int n, std::uint32_t* out) {
-  const std::uint8_t* row = b.Row(y);
-  switch (b.bitsPerPixel) {
+void UnpackRow(const GdiBitmap& format, const std::uint8_t* row, int x0, int n,
+               std::uint32_t* out) {
+  switch (format.bitsPerPixel) {
     case 1:
       for (int i = 0; i < n; ++i) {
         const int x = x0 + i;
@@ -161,9 +161,8 @@ void UnpackRow(const GdiBitmap& b, int y, int x0, int n, std::uint32_t* out) {
   }
 }
 
-void PackRow(GdiBitmap& b, int y, int x0, int n, const std::uint32_t* in) {
-  std::uint8_t* row = b.Row(y);
-  switch (b.bitsPerPixel) {
+void PackRow(const GdiBitmap& format, std::uint8_t* row, int x0, int n, const std::uint32_t* in) {
+  switch (format.bitsPerPixel) {
     case 1: {
       int i = 0;
       // Leading bits up to a byte boundary, whole bytes, trailing bits.
@@ -217,6 +216,16 @@ void PackRow(GdiBitmap& b, int y, int x0, int n, const std::uint32_t* in) {
       std::memcpy(row + 4 * static_cast<std::size_t>(x0), in, 4 * static_cast<std::size_t>(n));
       break;
   }
+}
+
+std::vector<RGBQUAD> PaletteColors(const GdiPalette& palette, std::size_t limit) {
+  std::vector<RGBQUAD> colors;
+  colors.reserve(std::min(limit, palette.entries.size()));
+  for (const auto& e : palette.entries) {
+    if (colors.size() == limit) break;
+    colors.push_back(RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0});
+  }
+  return colors;
 }
 
 std::uint32_t ResolveColor(const DeviceContext* dc, COLORREF color) {
@@ -273,13 +282,9 @@ std::unordered_set<DeviceContext*>& LiveContexts() {
   return contexts;
 }
 
-// Largest bitmap the device makes: 2^28 bytes of pixels.
-constexpr std::int64_t kMaxBitmapBytes = std::int64_t{1} << 28;
-
 UniqueBitmap NewBitmap(int width, int height, int bits, bool dib) {
-  if (width < 0 || height < 0) return nullptr;
+  if (!BitmapSizeAllowed(width, height, bits)) return nullptr;
   const std::int64_t stride = DibRowBytes(width, bits);
-  if (stride > kMaxBitmapBytes || (height > 0 && stride > kMaxBitmapBytes / height)) return nullptr;
   UniqueBitmap b(new GdiBitmap);
   b->width = width;
   b->height = height;
@@ -498,10 +503,7 @@ unsigned GetPaletteEntries(HPALETTE palette, unsigned start, std::span<PALETTEEN
 
 unsigned GetNearestPaletteIndex(HPALETTE palette, COLORREF color) {
   if (!palette) return 0;
-  std::vector<RGBQUAD> table;
-  table.reserve(palette->entries.size());
-  for (const auto& e : palette->entries) table.push_back(RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0});
-  return NearestIndex(table, RefToQuad(color & 0xFFFFFF));
+  return NearestIndex(PaletteColors(*palette), RefToQuad(color & 0xFFFFFF));
 }
 
 // ---- Pixels ----

@@ -57,6 +57,18 @@ inline constexpr unsigned DIB_RGB_COLORS = 0;
 // Bytes of one row of a device-independent bitmap: rounded up to 4 bytes.
 constexpr std::int64_t DibRowBytes(std::int64_t width, int bits) { return (width * bits + 31) / 32 * 4; }
 
+// The largest bitmap the device makes: 2^28 bytes of pixels, rows padded to 4 bytes (a 32-bit
+// bitmap of 8192 x 8192). Every bitmap is made through this check, so a request above it gives
+// a null handle without allocating anything; TBitmap turns that into EOutOfResources naming the
+// size, and the BMP reader refuses such files as not valid.
+inline constexpr std::int64_t MaxBitmapBytes = std::int64_t{1} << 28;
+// Whether a bitmap of this size and depth is within MaxBitmapBytes (negative sizes are not).
+constexpr bool BitmapSizeAllowed(std::int64_t width, std::int64_t height, int bits) {
+  if (width < 0 || height < 0 || width > MaxBitmapBytes * 8) return false;
+  const std::int64_t stride = DibRowBytes(width, bits);
+  return stride <= MaxBitmapBytes && (height == 0 || stride <= MaxBitmapBytes / height);
+}
+
 struct BITMAP {
   std::int32_t bmType = 0;
   std::int32_t bmWidth = 0;

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <span>
+#include <vector>
 
 #include "toolkit/gdi.h"
 
@@ -49,9 +51,21 @@ struct Channels {
 std::uint32_t QuadToNative(const GdiBitmap& b, std::uint32_t quad);
 std::uint32_t NativeToQuad(const GdiBitmap& b, std::uint32_t v);
 
-// Reads n native values of row y from column x0; writes them back.
-void UnpackRow(const GdiBitmap& b, int y, int x0, int n, std::uint32_t* out);
-void PackRow(GdiBitmap& b, int y, int x0, int n, const std::uint32_t* in);
+// Reads n native values of a row in the bitmap's format from column x0; writes them back (at 1
+// and 4 bits the other pixels of the bytes written are kept).
+void UnpackRow(const GdiBitmap& format, const std::uint8_t* row, int x0, int n, std::uint32_t* out);
+void PackRow(const GdiBitmap& format, std::uint8_t* row, int x0, int n, const std::uint32_t* in);
+// The same on row y of the bitmap.
+inline void UnpackRow(const GdiBitmap& b, int y, int x0, int n, std::uint32_t* out) {
+  UnpackRow(b, b.Row(y), x0, n, out);
+}
+inline void PackRow(GdiBitmap& b, int y, int x0, int n, const std::uint32_t* in) {
+  PackRow(b, b.Row(y), x0, n, in);
+}
+
+// The colours of a palette as a colour table, at most limit entries.
+std::vector<RGBQUAD> PaletteColors(const GdiPalette& palette,
+                                   std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 // A context's colour reference as a quad colour: palette indices through its palette, palette
 // flags dropped.

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "toolkit/bmpfile.h"
+#include "toolkit/bytes.h"
 #include "toolkit/canvas.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/streams.h"
@@ -15,14 +16,6 @@ namespace tk {
 namespace {
 
 [[noreturn]] void Invalid() { throw EInvalidGraphic(std::string(SInvalidIcon)); }
-
-std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(d[at + 2]) << 16) | (static_cast<std::uint32_t>(d[at + 3]) << 24);
-}
 
 // One directory entry whose image lies inside the file.
 struct Entry {
@@ -43,14 +36,14 @@ struct Decoded {
 // An image of an icon file: an info header whose height counts the colour rows and the mask
 // rows, the colour table, the colour rows and the 1-bit AND mask rows, all bottom row first.
 Decoded DecodeImage(std::span<const std::uint8_t> image) {
-  if (image.size() < 40 || U32(image, 0) < 40) Invalid();
-  const auto fullHeight = static_cast<std::int32_t>(U32(image, 8));
+  if (image.size() < 40 || LoadU32(image, 0) < 40) Invalid();
+  const auto fullHeight = static_cast<std::int32_t>(LoadU32(image, 8));
   if (fullHeight <= 0 || fullHeight % 2 != 0) Invalid();
   const std::int32_t height = fullHeight / 2;
   // The colour part is a packed DIB of half the height.
   std::vector<std::uint8_t> copy(image.begin(), image.end());
   for (int i = 0; i < 4; ++i) copy[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(height >> (8 * i));
-  if (U32(copy, 16) != BI_RGB) Invalid();
+  if (LoadU32(copy, 16) != BI_RGB) Invalid();
   Decoded out;
   BitmapFileResult colour;
   try {
@@ -146,14 +139,15 @@ void TIcon::LoadStream(TStream& stream) {
   stream.ReadBuffer(file.data(), file.size());
   const std::span<const std::uint8_t> d(file);
 
-  const std::uint16_t type = U16(d, 2);
-  const std::size_t count = U16(d, 4);
-  if (U16(d, 0) != 0 || (type != 1 && type != 2) || count == 0 || 6 + 16 * count > d.size()) Invalid();
+  const std::uint16_t type = LoadU16(d, 2);
+  const std::size_t count = LoadU16(d, 4);
+  if (LoadU16(d, 0) != 0 || (type != 1 && type != 2) || count == 0 || 6 + 16 * count > d.size())
+    Invalid();
 
   std::vector<Entry> entries;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t at = 6 + 16 * i;
-    const std::uint32_t size = U32(d, at + 8), offset = U32(d, at + 12);
+    const std::uint32_t size = LoadU32(d, at + 8), offset = LoadU32(d, at + 12);
     if (offset >= d.size() || size > d.size() - offset || size < 8) continue;
     Entry e;
     e.image = d.subspan(offset, size);
@@ -162,11 +156,11 @@ void TIcon::LoadStream(TStream& stream) {
     e.height = d[at + 1] ? d[at + 1] : 256;
     if (!e.png && e.image.size() >= 16) {
       // The image's own header is more reliable than the directory.
-      e.width = static_cast<std::int32_t>(U32(e.image, 4));
-      e.height = static_cast<std::int32_t>(U32(e.image, 8)) / 2;
-      e.bits = U16(e.image, 14);
+      e.width = static_cast<std::int32_t>(LoadU32(e.image, 4));
+      e.height = static_cast<std::int32_t>(LoadU32(e.image, 8)) / 2;
+      e.bits = LoadU16(e.image, 14);
     }
-    if (type == 2) e.hotspot = TPoint{U16(d, at + 4), U16(d, at + 6)};
+    if (type == 2) e.hotspot = TPoint{LoadU16(d, at + 4), LoadU16(d, at + 6)};
     entries.push_back(e);
   }
 

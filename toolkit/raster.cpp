@@ -4,6 +4,7 @@
 // loop (a lookup table for indexed sources), combined with the destination row and written back.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -89,6 +90,8 @@ class Converter {
   }
 
   bool Identity() const { return kind_ == Kind::Identity; }
+  // The lookup table of an indexed source (source index to destination value), else empty.
+  const std::vector<std::uint32_t>& Table() const { return lut_; }
 
   void Convert(std::uint32_t* v, int n) {
     switch (kind_) {
@@ -272,6 +275,23 @@ bool TransparentBlt(HDC dest, int x, int y, int width, int height, HDC source, i
   return Blit(dest, x, y, width, height, source, sx, sy, swidth, sheight, SRCCOPY, true, &transparent);
 }
 
+namespace {
+
+// A new bitmap of the same size (null: none could be made) filled with the bitmap's pixels by
+// the plain conversion rules (no background or text colours: monochrome device bitmaps are
+// black and white).
+HBITMAP CopiedInto(HBITMAP bitmap, UniqueBitmap target) {
+  if (!target) return nullptr;
+  DeviceContext from, into;
+  from.bitmap = bitmap;
+  into.bitmap = target.get();
+  Blit(&into, 0, 0, bitmap->width, bitmap->height, &from, 0, 0, bitmap->width, bitmap->height,
+       SRCCOPY, false);
+  return target.release();
+}
+
+}  // namespace
+
 HBITMAP ConvertToDIBSection(HBITMAP bitmap, int bits, std::span<const RGBQUAD> colors,
                             std::span<const std::uint32_t> masks) {
   if (!bitmap) return nullptr;
@@ -285,24 +305,13 @@ HBITMAP ConvertToDIBSection(HBITMAP bitmap, int bits, std::span<const RGBQUAD> c
     h.biYPelsPerMeter = bitmap->header.biYPelsPerMeter;
   }
   if (bits <= 8 && colors.empty()) colors = StandardColorTable(bits);
-  UniqueBitmap target(CreateDIBSection(h, colors, masks));
-  if (!target) return nullptr;
-  DeviceContext from, into;
-  from.bitmap = bitmap;
-  into.bitmap = target.get();
-  Blit(&into, 0, 0, h.biWidth, bitmap->height, &from, 0, 0, h.biWidth, bitmap->height, SRCCOPY, false);
-  return target.release();
+  return CopiedInto(bitmap, UniqueBitmap(CreateDIBSection(h, colors, masks)));
 }
 
 HBITMAP ConvertToDeviceBitmap(HBITMAP bitmap, bool monochrome) {
   if (!bitmap) return nullptr;
-  UniqueBitmap target(CreateBitmap(bitmap->width, bitmap->height, 1, monochrome ? 1 : 32));
-  if (!target) return nullptr;
-  DeviceContext from, into;
-  from.bitmap = bitmap;
-  into.bitmap = target.get();
-  Blit(&into, 0, 0, bitmap->width, bitmap->height, &from, 0, 0, bitmap->width, bitmap->height, SRCCOPY, false);
-  return target.release();
+  return CopiedInto(
+      bitmap, UniqueBitmap(CreateBitmap(bitmap->width, bitmap->height, 1, monochrome ? 1 : 32)));
 }
 
 std::span<const RGBQUAD> StandardColorTable(int bits) {
@@ -334,6 +343,74 @@ std::span<const RGBQUAD> StandardColorTable(int bits) {
   }
 }
 
+namespace {
+
+// How GetDIBits turns a source row into a row of the read-out.
+enum class RowCopy {
+  Bytes,    // the same layout: the pixel bytes as they are
+  Drop,     // 32-bit quads to 24 bits
+  Widen,    // 24 bits to 32-bit quads (no alpha)
+  Lookup,   // 8-bit indices through a table
+  General,  // unpack, convert, pack
+};
+
+// The two conversions between 24-bit and 32-bit rows work on whole 32-bit words: four pixels
+// are three words at 24 bits and four at 32, blue in the low byte of a little-endian word.
+static_assert(std::endian::native == std::endian::little);
+std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void Store32(std::uint8_t* p, std::uint32_t v) {
+  std::memcpy(p, &v, 4);
+}
+
+void DropAlpha(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  std::size_t x = 0;
+  for (; x + 4 <= n; x += 4, in += 16, out += 12) {
+    const std::uint32_t p0 = Load32(in), p1 = Load32(in + 4), p2 = Load32(in + 8),
+                        p3 = Load32(in + 12);
+    Store32(out, (p0 & 0xFFFFFF) | (p1 << 24));
+    Store32(out + 4, ((p1 >> 8) & 0xFFFF) | (p2 << 16));
+    Store32(out + 8, ((p2 >> 16) & 0xFF) | (p3 << 8));
+  }
+  for (; x < n; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
+}
+
+void WidenTo32(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  std::size_t x = 0;
+  for (; x + 4 <= n; x += 4, in += 12, out += 16) {
+    const std::uint32_t w0 = Load32(in), w1 = Load32(in + 4), w2 = Load32(in + 8);
+    Store32(out, w0 & 0xFFFFFF);
+    Store32(out + 4, (w0 >> 24) | ((w1 & 0xFFFF) << 8));
+    Store32(out + 8, (w1 >> 16) | ((w2 & 0xFF) << 16));
+    Store32(out + 12, w2 >> 8);
+  }
+  for (; x < n; ++x, in += 3, out += 4) {
+    std::memcpy(out, in, 3);
+    out[3] = 0;
+  }
+}
+
+RowCopy ChooseRowCopy(const GdiBitmap& src, const GdiBitmap& dst, const Converter& convert) {
+  const int from = src.bitsPerPixel, to = dst.bitsPerPixel;
+  const std::vector<std::uint32_t>& lut = convert.Table();
+  if (convert.Identity()) {
+    if (from == to && from >= 8) return RowCopy::Bytes;
+    if (from == 32 && to == 24) return RowCopy::Drop;
+    if (from == 24 && to == 32) return RowCopy::Widen;
+  }
+  if (from == 8 && to == 8 && lut.size() == 256) {
+    for (std::uint32_t i = 0; i < 256; ++i)
+      if (lut[i] != i) return RowCopy::Lookup;
+    return RowCopy::Bytes;
+  }
+  return RowCopy::General;
+}
+
+}  // namespace
+
 int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, std::span<std::uint8_t> bits,
               BITMAPINFOHEADER& header, std::span<RGBQUAD> colors, unsigned) {
   if (!bitmap) return 0;
@@ -354,39 +431,67 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, st
   const unsigned lines = std::min(scanLines, height - startScan);
   if (bits.size() < rowBytes * lines) return 0;
 
-  // The colour table of the target.
-  std::vector<RGBQUAD> table;
+  // The target's format, without pixels: its depth and, when indexed, its colour table.
+  GdiBitmap target;
+  target.width = bitmap->width;
+  target.height = bitmap->height;
+  target.bitsPerPixel = depth;
+  target.dibSection = true;
   if (depth <= 8) {
     const std::size_t entries = std::size_t{1} << depth;
     if (colors.size() < entries) return 0;
     if (bitmap->bitsPerPixel == depth) {
       auto own = TableOf(*bitmap);
-      table.assign(own.begin(), own.end());
+      target.colors.assign(own.begin(), own.end());
     } else if (depth == 8 && dc && dc->palette && !dc->palette->stock) {
-      for (const auto& e : dc->palette->entries) table.push_back(RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0});
+      target.colors = PaletteColors(*dc->palette);
     } else {
       auto standard = StandardColorTable(depth);
-      table.assign(standard.begin(), standard.end());
+      target.colors.assign(standard.begin(), standard.end());
     }
-    table.resize(entries);
+    target.colors.resize(entries);
   }
 
-  // Read into a section of the target format, then hand out its rows in the target's order.
-  BITMAPINFOHEADER h = header;
-  h.biHeight = bitmap->height;
-  UniqueBitmap target(CreateDIBSection(h, table));
-  if (!target) return 0;
-  DeviceContext source;
-  source.bitmap = bitmap;
-  DeviceContext into;
-  into.bitmap = target.get();
-  Blit(&into, 0, 0, bitmap->width, bitmap->height, &source, 0, 0, bitmap->width, bitmap->height, SRCCOPY, false);
-  for (unsigned k = 0; k < lines; ++k) {
+  // Each row goes straight from the bitmap into the caller's buffer, converted by the blit's
+  // rules for a plain copy; the padding at the end of a row is zero.
+  Converter convert(*bitmap, nullptr, target, nullptr, false);
+  const RowCopy copy = ChooseRowCopy(*bitmap, target, convert);
+  const auto width = static_cast<std::size_t>(bitmap->width);
+  // Bytes of a row that the copy writes; the rest is zeroed first (a packed row of 1 or 4 bits
+  // keeps the bits around the pixels it writes).
+  const std::size_t pixelBytes =
+      copy == RowCopy::General ? 0 : width * static_cast<std::size_t>(depth / 8);
+  std::vector<std::uint32_t> line(copy == RowCopy::General ? width : 0);
+  // Rows of a bitmap without columns have no bytes (and the bitmap no pixel memory).
+  for (unsigned k = 0; k < lines && rowBytes > 0; ++k) {
     const unsigned dibRow = startScan + k;
-    const int row = bottomUp ? static_cast<int>(height - 1 - dibRow) : static_cast<int>(dibRow);
-    std::memcpy(bits.data() + rowBytes * k, target->Row(row), rowBytes);
+    const std::uint8_t* in =
+        bitmap->Row(bottomUp ? static_cast<int>(height - 1 - dibRow) : static_cast<int>(dibRow));
+    std::uint8_t* out = bits.data() + rowBytes * k;
+    std::memset(out + pixelBytes, 0, rowBytes - pixelBytes);
+    switch (copy) {
+      case RowCopy::Bytes:
+        std::memcpy(out, in, pixelBytes);
+        break;
+      case RowCopy::Drop:
+        DropAlpha(in, out, width);
+        break;
+      case RowCopy::Widen:
+        WidenTo32(in, out, width);
+        break;
+      case RowCopy::Lookup: {
+        const std::vector<std::uint32_t>& lut = convert.Table();
+        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(lut[in[x]]);
+        break;
+      }
+      case RowCopy::General:
+        UnpackRow(*bitmap, in, 0, bitmap->width, line.data());
+        convert.Convert(line.data(), bitmap->width);
+        PackRow(target, out, 0, bitmap->width, line.data());
+        break;
+    }
   }
-  std::copy(table.begin(), table.end(), colors.begin());
+  std::copy(target.colors.begin(), target.colors.end(), colors.begin());
   return static_cast<int>(lines);
 }
 

@@ -94,8 +94,10 @@ int main(int argc, char** argv) {
       {"BitmapToDIBStream 8-bit, primary ramps", colour::ReductionMethod::ReducePrimaryRamps},
       {"BitmapToDIBStream 8-bit, grey", colour::ReductionMethod::ReduceGray},
   };
-  for (auto& [name, method] : methods)
-    report(name, Best(5, [&] { colour::BitmapToDIBStream(bitmap, tk::pf8bit, method); }));
+  for (const auto& entry : methods) {
+    const colour::ReductionMethod method = entry.second;
+    report(entry.first, Best(5, [&] { colour::BitmapToDIBStream(bitmap, tk::pf8bit, method); }));
+  }
 
   // The peer: RGB to RGBA, quantize to 256 colours, remap without dithering.
   std::vector<std::uint8_t> rgba(std::size_t(photo.width) * photo.height * 4);

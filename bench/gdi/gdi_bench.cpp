@@ -1,6 +1,9 @@
 // Throughput of the graphics device's main row loops on a 2048 x 2048 bitmap, in pixels per
-// second: a plain copy, the 24 to 32-bit conversion and the monochrome mask of a key colour.
+// second: a plain copy, the 24 to 32-bit conversion, the monochrome mask of a key colour, and
+// the read-out of a bitmap as a device-independent bitmap (GetDIBits) at several depths.
 #include <benchmark/benchmark.h>
+
+#include <vector>
 
 #include "toolkit/gdi.h"
 
@@ -17,12 +20,12 @@ UniqueBitmap Patterned(HBITMAP b) {
   return bitmap;
 }
 
-HBITMAP Dib(int bits) {
+HBITMAP Dib(int bits, std::span<const RGBQUAD> colors = {}) {
   BITMAPINFOHEADER h;
   h.biWidth = kSize;
   h.biHeight = kSize;
   h.biBitCount = static_cast<std::uint16_t>(bits);
-  return CreateDIBSection(h);
+  return CreateDIBSection(h, colors);
 }
 
 void Run(benchmark::State& state, HBITMAP from, HBITMAP to, COLORREF background) {
@@ -57,5 +60,44 @@ void MonochromeMask(benchmark::State& state) {
   Run(state, from.get(), to.get(), 0x02000000 | RGB(7, 14, 21));
 }
 BENCHMARK(MonochromeMask)->Unit(benchmark::kMillisecond);
+
+// The read-out of a bitmap into a caller's buffer as a bottom-up DIB of the given depth.
+void ReadOut(benchmark::State& state, HBITMAP (*make)(), int bits) {
+  UniqueBitmap bitmap = Patterned(make());
+  UniqueDC dc(CreateCompatibleDC(nullptr));
+  BITMAPINFOHEADER h;
+  h.biWidth = kSize;
+  h.biHeight = kSize;
+  h.biBitCount = static_cast<std::uint16_t>(bits);
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(DibRowBytes(kSize, bits)) * kSize);
+  std::vector<RGBQUAD> colors(256);
+  for (auto _ : state) {
+    GetDIBits(dc.get(), bitmap.get(), 0, kSize, pixels, h, colors);
+    benchmark::ClobberMemory();
+  }
+  state.counters["pixels"] = benchmark::Counter(
+      static_cast<double>(kSize) * kSize * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+HBITMAP DeviceBitmap() {
+  return CreateBitmap(kSize, kSize, 1, 32);
+}
+HBITMAP Dib24() {
+  return Dib(24);
+}
+HBITMAP GreyDib8() {
+  std::vector<RGBQUAD> grey(256);
+  for (int i = 0; i < 256; ++i)
+    grey[i] = RGBQUAD{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
+  return Dib(8, grey);
+}
+
+BENCHMARK_CAPTURE(ReadOut, 24_from_24bit_DIB, Dib24, 24)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 24_from_device_bitmap, DeviceBitmap, 24)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 32_from_device_bitmap, DeviceBitmap, 32)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 32_from_24bit_DIB, Dib24, 32)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadOut, 8_from_8bit_DIB, GreyDib8, 8)->Unit(benchmark::kMillisecond);
+// Nearest colours of the standard 8-bit table: the general row conversion.
+BENCHMARK_CAPTURE(ReadOut, 8_from_device_bitmap, DeviceBitmap, 8)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -137,6 +137,46 @@ TEST(Bitmap, HandleTypeAndMonochrome) {
   EXPECT_NE(b.CurrentPalette(), nullptr);
 }
 
+TEST(Bitmap, SizesAndConversionsAboveTheDeviceLimitFailNamingTheSize) {
+  // 2^28 bytes of pixels: a 32-bit bitmap of 8192 x 8192, not a row more.
+  EXPECT_TRUE(BitmapSizeAllowed(8192, 8192, 32));
+  EXPECT_FALSE(BitmapSizeAllowed(8192, 8193, 32));
+  EXPECT_FALSE(BitmapSizeAllowed(8193, 8192, 32));
+  EXPECT_FALSE(BitmapSizeAllowed(0x7FFFFFFF, 0x7FFFFFFF, 32));
+  EXPECT_FALSE(BitmapSizeAllowed(-1, 1, 8));
+  EXPECT_EQ(CreateBitmap(8193, 8192, 1, 32), nullptr);
+  auto expectTooLarge = [](auto&& change, const std::string& message) {
+    try {
+      change();
+      ADD_FAILURE() << "no failure: " << message;
+    } catch (const EOutOfResources& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+  };
+  // A size: the bitmap keeps its own.
+  TBitmap sized;
+  sized.SetWidth(1 << 20);
+  expectTooLarge([&] { sized.SetHeight(65); },
+                 "Bitmap of 1048576 x 65 pixels at 32 bits per pixel is too large");
+  EXPECT_EQ(sized.Height(), 0);
+  // A 4-bit picture (34 MB) whose 32-bit device form would take 272 MB, as a picture frame
+  // switched to a device bitmap for the display: refused, the section kept.
+  TBitmap frame;
+  frame.SetHandle(gditest::Dib(1 << 22, 17, 4, {gditest::Quad(clRed)}));
+  expectTooLarge([&] { frame.SetHandleType(TBitmapHandleType::bmDDB); },
+                 "Bitmap of 4194304 x 17 pixels at 32 bits per pixel is too large");
+  EXPECT_EQ(frame.PixelFormat(), pf4bit);
+  EXPECT_EQ(frame.Canvas().Pixels(0, 16), clRed);
+  // A monochrome section (8 MB) turned to colour or to 32 bits.
+  TBitmap mono;
+  mono.SetHandle(gditest::Dib(1 << 21, 33, 1));
+  expectTooLarge([&] { mono.SetMonochrome(false); },
+                 "Bitmap of 2097152 x 33 pixels at 32 bits per pixel is too large");
+  expectTooLarge([&] { mono.SetPixelFormat(pf32bit); },
+                 "Bitmap of 2097152 x 33 pixels at 32 bits per pixel is too large");
+  EXPECT_TRUE(mono.Monochrome());
+}
+
 TEST(Bitmap, TransparentColourIsTheBottomLeftPixelPaletteRelative) {
   TBitmap b;
   Paint(b, 2, 2, {clRed, clGreen, RGB(1, 2, 3), clBlue});

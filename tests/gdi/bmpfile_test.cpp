@@ -17,22 +17,10 @@
 #include "tools/mkreslib/reslib.h"
 
 using namespace tk;
-using gditest::Dib;
-using gditest::Quad;
+using namespace gditest;
 namespace fs = std::filesystem;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::uint32_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
 
 // A BMP file with an info header of the given size (40, 52, 56, 108 or 124); extra holds the
 // masks (for headers of 52 bytes and more they go inside the header), then the colour table and
@@ -71,27 +59,8 @@ Bytes Table(std::initializer_list<COLORREF> colors) {
   return t;
 }
 
-// Pixels of a bitmap, top row first.
-std::vector<COLORREF> PixelsOf(TBitmap& b) {
-  std::vector<COLORREF> out;
-  for (int y = 0; y < b.Height(); ++y)
-    for (int x = 0; x < b.Width(); ++x) out.push_back(b.Canvas().Pixels(x, y));
-  return out;
-}
-
-void Load(TBitmap& b, const Bytes& file) {
-  TMemoryStream s(file);
-  b.LoadStream(s);
-}
-
 void ExpectInvalid(const Bytes& file, const std::string& what) {
-  TBitmap b;
-  try {
-    Load(b, file);
-    ADD_FAILURE() << "accepted: " << what;
-  } catch (const EInvalidGraphic& e) {
-    EXPECT_STREQ(e.what(), "Bitmap image is not valid") << what;
-  }
+  ExpectLoadFails<TBitmap>(file, "Bitmap image is not valid", what);
 }
 
 }  // namespace
@@ -233,9 +202,7 @@ TEST(BmpFile, BadFilesFailCleanly) {
     Load(b, good);  // the mutations below start from a file that loads
   }
   auto with = [&](std::size_t at, std::initializer_list<std::uint8_t> bytes) {
-    Bytes f = good;
-    std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<std::ptrdiff_t>(at));
-    return f;
+    return Patched(good, at, bytes);
   };
   ExpectInvalid(Bytes(good.begin(), good.begin() + 20), "short header");
   ExpectInvalid(with(0, {'B', 'A'}), "signature");
@@ -305,17 +272,9 @@ TEST(BmpFile, BitmapResourceOfASideLibraryByName) {
 
 namespace {
 
-bool HaveImageMagick() { return std::system("convert -version >/dev/null 2>&1") == 0; }
-
-// ImageMagick's reading of a file as 8-bit RGB, top row first.
+// ImageMagick's reading of a file, written beside it.
 std::vector<COLORREF> ReferencePixels(const fs::path& file) {
-  const fs::path raw = file.string() + ".rgb";
-  const std::string command = "convert '" + file.string() + "' -depth 8 rgb:'" + raw.string() + "' 2>/dev/null";
-  if (std::system(command.c_str()) != 0) return {};
-  const Bytes bytes = ReadWholeFile(raw.string());
-  std::vector<COLORREF> out;
-  for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) out.push_back(RGB(bytes[i], bytes[i + 1], bytes[i + 2]));
-  return out;
+  return ImageMagickPixels(file.string(), "", file.string() + ".rgb");
 }
 
 }  // namespace
@@ -350,7 +309,7 @@ TEST(BmpFile, FilesWrittenByImageMagickMatchItsOwnReading) {
 }
 
 TEST(BmpFile, RealFilesFromDebianPackages) {
-  const fs::path dir = "/usr/libexec/installed-tests/gdk-pixbuf/test-images";
+  const fs::path& dir = kPixbufImages;
   if (!fs::is_directory(dir)) GTEST_SKIP() << "gdk-pixbuf-tests is not installed";
   // Loads and matches ImageMagick.
   for (const char* name : {"reftests/mandatory-bitmasks.bmp", "randomly-modified/valid.1.bmp"}) {

@@ -5,26 +5,17 @@
 #include <filesystem>
 
 #include "common/test_paths.h"
+#include "gdi/gdi_test_util.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/icon.h"
 #include "toolkit/streams.h"
 
 using namespace tk;
+using namespace gditest;
 namespace fs = std::filesystem;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::uint32_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
 
 // One image of an icon file: colour rows at the given depth from a pixel function giving a
 // palette index (indexed) or 0xAARRGGBB, and the AND mask from a predicate; rows bottom first.
@@ -94,11 +85,6 @@ Bytes File(const std::vector<Dir>& images, int type = 1, int hotX = 0, int hotY 
 
 Bytes Png() { return Bytes{0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 0}; }
 
-void Load(TIcon& icon, const Bytes& file) {
-  TMemoryStream s(file);
-  icon.LoadStream(s);
-}
-
 // Draws the icon at its size onto a bitmap of one colour.
 std::vector<COLORREF> DrawnOver(TIcon& icon, TColor background) {
   TBitmap b;
@@ -106,10 +92,7 @@ std::vector<COLORREF> DrawnOver(TIcon& icon, TColor background) {
   b.SetWidth(icon.Width());
   b.SetHeight(icon.Height());
   b.Canvas().Draw(0, 0, &icon);
-  std::vector<COLORREF> out;
-  for (int y = 0; y < b.Height(); ++y)
-    for (int x = 0; x < b.Width(); ++x) out.push_back(b.Canvas().Pixels(x, y));
-  return out;
+  return PixelsOf(b);
 }
 
 auto Opaque = [](int, int) { return false; };
@@ -203,35 +186,16 @@ TEST(Icon, CursorFilesAndStoredBytes) {
 TEST(Icon, BadFilesFailCleanly) {
   const Bytes good = File({{4, 24, Image(4, 24, {}, [](int, int) { return 0x123456u; }, Opaque)}});
   auto expectInvalid = [](const Bytes& file, const char* what) {
-    TIcon icon;
-    try {
-      Load(icon, file);
-      ADD_FAILURE() << "accepted: " << what;
-    } catch (const EInvalidGraphic& e) {
-      EXPECT_STREQ(e.what(), "Icon image is not valid") << what;
-    }
-    EXPECT_TRUE(icon.IsEmpty()) << what;
+    ExpectLoadFails<TIcon>(file, "Icon image is not valid", what);
   };
   expectInvalid({0, 0, 1}, "short");
   expectInvalid(File({{0, 32, Png()}}), "PNG images only");
-  Bytes f = good;
-  f[2] = 3;
-  expectInvalid(f, "type");
-  f = good;
-  f[4] = 0;
-  expectInvalid(f, "no images");
-  f = good;
-  f[4] = 200;
-  expectInvalid(f, "directory past the end");
-  f = good;
-  f[18] = 0xF0;
-  expectInvalid(f, "image offset past the end");
-  f = good;
-  f[6 + 16 + 8] = 0x7F;  // odd doubled height
-  expectInvalid(f, "odd height");
-  f = good;
-  f.resize(f.size() - 4);
-  expectInvalid(f, "mask cut short");
+  expectInvalid(Patched(good, 2, {3}), "type");
+  expectInvalid(Patched(good, 4, {0}), "no images");
+  expectInvalid(Patched(good, 4, {200}), "directory past the end");
+  expectInvalid(Patched(good, 18, {0xF0}), "image offset past the end");
+  expectInvalid(Patched(good, 6 + 16 + 8, {0x7F}), "odd doubled height");
+  expectInvalid(Bytes(good.begin(), good.end() - 4), "mask cut short");
   // A failed load keeps the icon's image.
   TIcon icon;
   Load(icon, good);
@@ -244,18 +208,13 @@ TEST(Icon, BadFilesFailCleanly) {
 
 namespace {
 
+// ImageMagick's drawing of an icon file over a background colour.
 std::vector<COLORREF> ImageMagickFlattened(const std::string& source, COLORREF background) {
-  const fs::path raw = testpaths::ScratchDir("icon_reference") / "out.rgb";
   char colour[32];
   std::snprintf(colour, sizeof colour, "#%02X%02X%02X", GetRValue(background), GetGValue(background),
                 GetBValue(background));
-  const std::string command = "convert '" + source + "' -background '" + colour + "' -flatten -depth 8 rgb:'" +
-                              raw.string() + "' 2>/dev/null";
-  if (std::system(command.c_str()) != 0) return {};
-  const auto bytes = ReadWholeFile(raw.string());
-  std::vector<COLORREF> out;
-  for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) out.push_back(RGB(bytes[i], bytes[i + 1], bytes[i + 2]));
-  return out;
+  return ImageMagickPixels(source, std::string("-background '") + colour + "' -flatten",
+                           testpaths::ScratchDir("icon_reference") / "out.rgb");
 }
 
 int MaxChannelDifference(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b) {
@@ -270,9 +229,9 @@ int MaxChannelDifference(const std::vector<COLORREF>& a, const std::vector<COLOR
 }  // namespace
 
 TEST(Icon, RealFilesFromDebianPackages) {
-  const fs::path dir = "/usr/libexec/installed-tests/gdk-pixbuf/test-images";
+  const fs::path& dir = kPixbufImages;
   if (!fs::is_directory(dir)) GTEST_SKIP() << "gdk-pixbuf-tests is not installed";
-  const bool magick = std::system("convert -version >/dev/null 2>&1") == 0;
+  const bool magick = HaveImageMagick();
   {
     // 100 x 100 at 4 bits with a mask.
     TIcon icon;

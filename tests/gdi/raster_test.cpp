@@ -293,6 +293,14 @@ TEST(GetDIBitsReadOut, TwentyFourBitsExactBottomRowFirst) {
   EXPECT_EQ(bits[0], 3);
   std::vector<std::uint8_t> shortBits(15);
   EXPECT_EQ(GetDIBits(*src, src.bitmap.get(), 0, 2, shortBits, h, {}), 0);
+  // Rows without pixels are read, and nothing is written.
+  UniqueBitmap empty(CreateBitmap(0, 2, 1, 32));
+  h.biWidth = 0;
+  for (int depth : {24, 32}) {
+    h.biBitCount = static_cast<std::uint16_t>(depth);
+    EXPECT_EQ(GetDIBits(*src, empty.get(), 0, 2, shortBits, h, {}), 2);
+  }
+  EXPECT_EQ(shortBits, std::vector<std::uint8_t>(15));
 }
 
 TEST(GetDIBitsReadOut, IndexedTargetsUseNearestStandardColours) {
@@ -326,6 +334,85 @@ TEST(GetDIBitsReadOut, IndexedTargetsUseNearestStandardColours) {
   ASSERT_EQ(GetDIBits(*indexed, indexed.bitmap.get(), 0, 1, bits, h, table), 1);
   EXPECT_EQ(bits[0], 1);
   EXPECT_EQ(table[1], Quad(kGreen));
+}
+
+// The read-out converts row by row straight into the caller's buffer. Whatever the source and
+// the depth, its rows must hold exactly what a conversion of the bitmap into a DIB section of
+// that depth and colour table holds (the blit's own rules), bottom row first, padding zero.
+TEST(GetDIBitsReadOut, EveryFormatMatchesAConversionToThatDepth) {
+  std::vector<RGBQUAD> ramp(256), repeats(256);
+  for (int i = 0; i < 256; ++i) {
+    const auto v = static_cast<std::uint8_t>(i);
+    ramp[static_cast<std::size_t>(i)] =
+        RGBQUAD{v, static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i * 7), 0};
+    repeats[static_cast<std::size_t>(i)] =
+        Quad(RGB(i % 5 * 60, i % 3 * 100, 0));  // many equal entries
+  }
+  struct Source {
+    const char* name;
+    HBITMAP bitmap;
+  };
+  const std::vector<Source> sources = {
+      {"1-bit DIB, both entries alike", Dib(9, 3, 1, {Quad(kRed), Quad(kRed)})},
+      {"1-bit device bitmap", CreateBitmap(9, 3, 1, 1)},
+      {"4-bit DIB with repeated entries",
+       Dib(9, 3, 4, std::vector<RGBQUAD>(repeats.begin(), repeats.begin() + 16))},
+      {"8-bit DIB with repeated entries", Dib(9, 3, 8, repeats)},
+      {"8-bit DIB, all entries distinct", Dib(9, 3, 8, ramp)},
+      {"16-bit 5-5-5", Dib(9, 3, 16)},
+      {"16-bit 5-6-5", Dib(9, 3, 16, {}, {0xF800, 0x7E0, 0x1F})},
+      {"24-bit DIB", Dib(9, 3, 24)},
+      {"32-bit DIB with alpha", Dib(9, 3, 32)},
+      {"32-bit DIB, blue in the high bits", Dib(9, 3, 32, {}, {0xFF, 0xFF00, 0xFF0000})},
+      {"32-bit device bitmap", CreateBitmap(9, 3, 1, 32)},
+  };
+  const std::vector<PALETTEENTRY> entries = {
+      {10, 20, 30, 0}, {250, 0, 0, 0}, {0, 0, 250, 0}, {90, 90, 90, 0}};
+  UniquePalette palette(CreatePalette(entries));
+  for (const Source& source : sources) {
+    UniqueBitmap bitmap(source.bitmap);
+    ASSERT_TRUE(bitmap) << source.name;
+    // Every byte, the padding of the rows too, set to something.
+    for (std::size_t i = 0; i < bitmap->bits.size(); ++i)
+      bitmap->bits[i] = static_cast<std::uint8_t>(i * 149 + 71);
+    for (int depth : {1, 4, 8, 16, 24, 32}) {
+      for (bool withPalette : {false, true}) {
+        SCOPED_TRACE(testing::Message() << source.name << " at " << depth << " bits"
+                                        << (withPalette ? ", palette" : ""));
+        UniqueDC dc(CreateCompatibleDC(nullptr));
+        if (withPalette) SelectPalette(dc.get(), palette.get(), false);
+        BITMAPINFOHEADER h;
+        h.biWidth = 9;
+        h.biHeight = 3;
+        h.biBitCount = static_cast<std::uint16_t>(depth);
+        const auto rowBytes = static_cast<std::size_t>(DibRowBytes(9, depth));
+        std::vector<std::uint8_t> bits(3 * rowBytes, 0xEE);
+        std::vector<RGBQUAD> colors(256, Quad(kWhite));
+        ASSERT_EQ(GetDIBits(dc.get(), bitmap.get(), 0, 3, bits, h, colors), 3);
+        if (depth <= 8) colors.resize(std::size_t{1} << depth);
+        if (depth == 8 && withPalette && bitmap->bitsPerPixel != 8) {
+          EXPECT_EQ(colors[1], Quad(RGB(250, 0, 0)));
+          EXPECT_EQ(colors[4], Quad(kBlack));
+        }
+        UniqueBitmap expected(
+            ConvertToDIBSection(bitmap.get(), depth, depth <= 8 ? colors : std::vector<RGBQUAD>{}));
+        ASSERT_TRUE(expected);
+        for (int k = 0; k < 3; ++k) {
+          const std::uint8_t* want = expected->Row(2 - k);
+          EXPECT_EQ(std::vector<std::uint8_t>(
+                        bits.begin() + static_cast<std::ptrdiff_t>(k * rowBytes),
+                        bits.begin() + static_cast<std::ptrdiff_t>((k + 1) * rowBytes)),
+                    std::vector<std::uint8_t>(want, want + rowBytes))
+              << "row " << k;
+        }
+        // Rows 1 and 2 alone (more asked than there are), top row first.
+        h.biHeight = -3;
+        std::vector<std::uint8_t> part(2 * rowBytes, 0xEE);
+        ASSERT_EQ(GetDIBits(dc.get(), bitmap.get(), 1, 9, part, h, colors), 2);
+        EXPECT_TRUE(std::equal(part.begin(), part.end(), expected->Row(1)));
+      }
+    }
+  }
 }
 
 TEST(Colors, SystemColoursResolve) {
