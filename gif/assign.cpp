@@ -7,6 +7,7 @@
 #include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "toolkit/bitmap.h"
+#include "toolkit/bytes.h"
 #include "toolkit/colors.h"
 
 namespace gif {
@@ -19,10 +20,6 @@ constexpr TColor kUndrawnColor = 0xFF00FF;
 constexpr std::int32_t kMaxGifSide = 65535;
 
 [[noreturn]] void EncodingError() { throw tk::EInvalidGraphicOperation(std::string(SEncodingError)); }
-
-std::uint32_t U32At(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
@@ -102,7 +99,7 @@ void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
   if (count == 0 || header.biCompression != tk::BI_RGB) EncodingError();
   if (header.biWidth < 0 || header.biWidth > kMaxGifSide || header.biHeight < 0 || header.biHeight > kMaxGifSide)
     EncodingError();
-  const std::size_t pixelOffset = U32At(file + 10);
+  const std::size_t pixelOffset = tk::LoadU32(dib.Bytes(), 10);
   const std::int64_t imageSize = tk::DibRowBytes(header.biWidth, header.biBitCount) * header.biHeight;
   if (pixelOffset > size || static_cast<std::int64_t>(size - pixelOffset) < imageSize) EncodingError();
 

@@ -5,6 +5,7 @@
 
 #include "gif/draw.h"
 #include "gif/gif.h"
+#include "toolkit/bytes.h"
 #include "toolkit/library.h"
 #include "toolkit/screen.h"
 
@@ -67,43 +68,33 @@ constexpr CursorArt kDrag{"GIFDRAGCURSOR", crGifDrag, 8, 8, {
     "     XXXXXXXXX",
 }};
 
-void PutU16(std::vector<std::uint8_t>& out, unsigned v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  PutU16(out, v & 0xFFFF);
-  PutU16(out, v >> 16);
-}
-
 // A cursor file of one 32 x 32 image at 1 bit: black and white, and its AND mask (1 where the
 // screen shows through).
 std::vector<std::uint8_t> CursorFile(const CursorArt& art) {
   constexpr std::uint32_t kRowBytes = 4;
   constexpr std::uint32_t kImageBytes = 40 + 8 + 2 * kRowBytes * kSide;
   std::vector<std::uint8_t> out;
-  PutU16(out, 0);  // reserved
-  PutU16(out, 2);  // a cursor file
-  PutU16(out, 1);  // one image
+  tk::AppendU16(out, 0);  // reserved
+  tk::AppendU16(out, 2);  // a cursor file
+  tk::AppendU16(out, 1);  // one image
   out.push_back(kSide);
   out.push_back(kSide);
   out.push_back(2);  // colours
   out.push_back(0);
-  PutU16(out, static_cast<unsigned>(art.hotX));
-  PutU16(out, static_cast<unsigned>(art.hotY));
-  PutU32(out, kImageBytes);
-  PutU32(out, 6 + 16);
+  tk::AppendU16(out, static_cast<unsigned>(art.hotX));
+  tk::AppendU16(out, static_cast<unsigned>(art.hotY));
+  tk::AppendU32(out, kImageBytes);
+  tk::AppendU32(out, 6 + 16);
   // The image: its header (twice the height: colours and mask), black and white, then the rows
   // of the colours and of the mask, bottom row first.
-  PutU32(out, 40);
-  PutU32(out, kSide);
-  PutU32(out, 2 * kSide);
-  PutU16(out, 1);
-  PutU16(out, 1);
-  for (int i = 0; i < 6; ++i) PutU32(out, 0);
-  PutU32(out, 0x000000);
-  PutU32(out, 0xFFFFFF);
+  tk::AppendU32(out, 40);
+  tk::AppendU32(out, kSide);
+  tk::AppendU32(out, 2 * kSide);
+  tk::AppendU16(out, 1);
+  tk::AppendU16(out, 1);
+  for (int i = 0; i < 6; ++i) tk::AppendU32(out, 0);
+  tk::AppendU32(out, 0x000000);
+  tk::AppendU32(out, 0xFFFFFF);
   for (int plane = 0; plane < 2; ++plane) {
     for (int y = kSide - 1; y >= 0; --y) {
       std::uint32_t bits = 0;

@@ -19,6 +19,7 @@
 #include "toolkit/bitmap.h"
 #include "toolkit/gdi.h"
 #include "toolkit/streams.h"
+#include "tests/gif/giflib_ref.h"
 
 namespace {
 
@@ -143,28 +144,11 @@ Bytes EncodeGiflib(const Indexed& image) {
   return out;
 }
 
-// The indices giflib decodes from a GIF, top row first.
+// The indices giflib decodes from a GIF of one image, top row first.
 Bytes GiflibIndices(const Bytes& gif) {
-  struct Source {
-    const Bytes* bytes;
-    std::size_t pos;
-  } source{&gif, 0};
-  auto read = [](GifFileType* file, GifByteType* out, int count) -> int {
-    auto* s = static_cast<Source*>(file->UserData);
-    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), s->bytes->size() - s->pos);
-    std::memcpy(out, s->bytes->data() + s->pos, n);
-    s->pos += n;
-    return static_cast<int>(n);
-  };
-  int error = 0;
-  GifFileType* file = DGifOpen(&source, read, &error);
-  Bytes indices;
-  if (file && DGifSlurp(file) == GIF_OK && file->ImageCount == 1) {
-    const SavedImage& image = file->SavedImages[0];
-    indices.assign(image.RasterBits, image.RasterBits + std::size_t(image.ImageDesc.Width) * image.ImageDesc.Height);
-  }
-  if (file) DGifCloseFile(file, &error);
-  return indices;
+  giftest::RefGif ref;
+  if (!giftest::GiflibDecode(gif, ref) || ref.frames.size() != 1) return {};
+  return ref.frames[0].indices;
 }
 
 // Our LZW data wrapped in the same screen, table and image descriptor as giflib's file.
