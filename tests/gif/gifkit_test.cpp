@@ -1,0 +1,68 @@
+// gifkit encode and copy, run as the program.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "bitmap_builder.h"
+#include "common/test_paths.h"
+#include "gif/gif.h"
+#include "gif_builder.h"
+
+using namespace giftest;
+
+namespace {
+
+std::pair<int, std::string> Gifkit(const std::string& args) {
+  const std::string command = std::string(TEST_BINARY_DIR) + "/bin/gifkit " + args + " 2>&1";
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+void ReadFile(gif::TGIFImage& picture, const std::string& name) { Read(picture, tk::ReadWholeFile(name)); }
+
+TEST(GifkitEncode, BitmapsWithAMethodOrInGrey) {
+  const auto dir = testpaths::ScratchDir("gifkit_encode");
+  const std::string bmp = (dir / "in.bmp").string(), out = (dir / "out.gif").string();
+  tk::WriteWholeFile(bmp, DibFile(20, 10, 24, Pattern(20, 10, 0x1000000)));
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --method fixed666"), (std::pair<int, std::string>{0, ""}));
+  gif::TGIFImage picture;
+  ReadFile(picture, out);
+  ASSERT_EQ(picture.FrameCount(), 1);
+  EXPECT_EQ(picture.LogicalWidth, 20);
+  EXPECT_EQ(picture.ScreenData->GlobalTable.Color(1), 0x330000u);  // the 6 x 6 x 6 cube
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --gray").first, 0);
+  ReadFile(picture, out);
+  EXPECT_EQ(picture.ScreenData->GlobalTable.Color(200), 200u * 0x010101u);
+}
+
+TEST(GifkitEncode, FailuresAndBadUsage) {
+  const auto dir = testpaths::ScratchDir("gifkit_encode_bad");
+  const std::string bmp = (dir / "bad.bmp").string(), out = (dir / "out.gif").string();
+  tk::WriteWholeFile(bmp, Bytes{'B', 'M', 0});
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + out), (std::pair<int, std::string>{1, "gifkit: Bitmap image is not valid\n"}));
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --method best").first, 2);
+  EXPECT_EQ(Gifkit("encode " + (dir / "in.png").string() + " " + out).first, 2);
+  EXPECT_EQ(Gifkit("encode " + bmp).first, 2);
+}
+
+TEST(GifkitCopy, WritesWhatItReads) {
+  const auto dir = testpaths::ScratchDir("gifkit_copy");
+  const std::string in = (dir / "in.gif").string(), out = (dir / "out.gif").string();
+  Bytes gif = SimpleGif(3, 2, 2, {0, 1, 2, 3, 2, 1}, 0x40, GraphicControl(1, 25, 3));
+  tk::WriteWholeFile(in, gif);
+  EXPECT_EQ(Gifkit("copy " + in + " " + out), (std::pair<int, std::string>{0, ""}));
+  gif::TGIFImage picture;
+  Read(picture, gif);
+  tk::TMemoryStream expected;
+  picture.SaveStream(expected);
+  EXPECT_EQ(tk::ReadWholeFile(out), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
+  tk::WriteWholeFile(in, Bytes{'G', 'I', 'F', '9', '0', 'a'});
+  EXPECT_EQ(Gifkit("copy " + in + " " + out), (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\n"}));
+}
+
+}  // namespace
