@@ -19,7 +19,9 @@ constexpr TColor kUndrawnColor = 0xFF00FF;
 // The largest image a GIF holds: sizes are 16-bit.
 constexpr std::int32_t kMaxGifSide = 65535;
 
-[[noreturn]] void EncodingError() { throw tk::EInvalidGraphicOperation(std::string(SEncodingError)); }
+[[noreturn]] void EncodingError() {
+  throw tk::EInvalidGraphicOperation(std::string(SEncodingError));
+}
 
 }  // namespace
 
@@ -55,8 +57,9 @@ void TGIFFrame::TakeFromGraphic(tk::TGraphic* source) {
   }
   if (source->IsTransparent()) {
     tk::TCanvas& canvas = BuiltBitmap->Canvas();
-    TransColor = sourceBitmap ? sourceBitmap->TransparentColor()
-                              : tk::GetNearestColor(canvas.Handle(), tk::ColorToRGB(canvas.Brush().Color));
+    TransColor = sourceBitmap
+                     ? sourceBitmap->TransparentColor()
+                     : tk::GetNearestColor(canvas.Handle(), tk::ColorToRGB(canvas.Brush().Color));
   }
   UpdateParentSize();
 }
@@ -72,14 +75,16 @@ void TGIFImage::TakeCursor(cursor::TAnimatedCursorImage& source) {
 }
 
 void TGIFFrame::EncodeBitmap() {
-  if (!BuiltBitmap || BuiltBitmap->IsEmpty()) throw tk::EInvalidGraphicOperation(std::string(SNoGIFData));
+  if (!BuiltBitmap || BuiltBitmap->IsEmpty())
+    throw tk::EInvalidGraphicOperation(std::string(SNoGIFData));
   // A palette bitmap is encoded with its own colours and depth; any other is reduced to 8 bits.
   std::unique_ptr<tk::TMemoryStream> dib;
   const tk::TPixelFormat format = BuiltBitmap->PixelFormat();
   if (format == tk::pf1bit || format == tk::pf4bit || format == tk::pf8bit) {
     dib = std::make_unique<tk::TMemoryStream>();
   } else {
-    const colour::ReductionMethod method = GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
+    const colour::ReductionMethod method =
+        GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
     dib = colour::BitmapToDIBStream(*BuiltBitmap, tk::pf8bit, method);
     if (method == colour::ReductionMethod::ReduceGray) GrayOnly = true;
   }
@@ -95,20 +100,28 @@ void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
   if (size < 54) EncodingError();
   tk::BITMAPINFOHEADER header;
   std::memcpy(&header, file + 14, sizeof header);
-  const int count = header.biBitCount == 1 ? 2 : header.biBitCount == 4 ? 16 : header.biBitCount == 8 ? 256 : 0;
+  const int count = header.biBitCount == 1   ? 2
+                    : header.biBitCount == 4 ? 16
+                    : header.biBitCount == 8 ? 256
+                                             : 0;
   if (count == 0 || header.biCompression != tk::BI_RGB) EncodingError();
-  if (header.biWidth < 0 || header.biWidth > kMaxGifSide || header.biHeight < 0 || header.biHeight > kMaxGifSide)
+  if (header.biWidth < 0 || header.biWidth > kMaxGifSide || header.biHeight < 0 ||
+      header.biHeight > kMaxGifSide)
     EncodingError();
   const std::size_t pixelOffset = tk::LoadU32(dib.Bytes(), 10);
-  const std::int64_t imageSize = tk::DibRowBytes(header.biWidth, header.biBitCount) * header.biHeight;
-  if (pixelOffset > size || static_cast<std::int64_t>(size - pixelOffset) < imageSize) EncodingError();
+  const std::int64_t imageSize =
+      tk::DibRowBytes(header.biWidth, header.biBitCount) * header.biHeight;
+  if (pixelOffset > size || static_cast<std::int64_t>(size - pixelOffset) < imageSize)
+    EncodingError();
 
   IsInterlaced = false;
   TGIFItem& item = *Encoded;
   // The colour table lies between the headers and the rows; entries missing there are black.
   FillGifTable(item.ColorTable, {file + 54, std::max<std::size_t>(pixelOffset, 54) - 54}, count);
-  if (item.PixelData) item.PixelData->Clear();
-  else item.PixelData = std::make_unique<tk::TMemoryStream>();
+  if (item.PixelData)
+    item.PixelData->Clear();
+  else
+    item.PixelData = std::make_unique<tk::TMemoryStream>();
   try {
     EncodePixels(*item.PixelData, header, false, ParentImage,
                  {file + pixelOffset, static_cast<std::size_t>(imageSize)});
@@ -129,10 +142,10 @@ void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
   item.ItemWidth = header.biWidth;
   item.ItemHeight = header.biHeight;
   if (ParentImage) {
-    ParentImage->LogicalWidth =
-        static_cast<std::uint16_t>(std::max<int>(ParentImage->LogicalWidth, item.ItemWidth + LeftPos));
-    ParentImage->LogicalHeight =
-        static_cast<std::uint16_t>(std::max<int>(ParentImage->LogicalHeight, item.ItemHeight + TopPos));
+    ParentImage->LogicalWidth = static_cast<std::uint16_t>(
+        std::max<int>(ParentImage->LogicalWidth, item.ItemWidth + LeftPos));
+    ParentImage->LogicalHeight = static_cast<std::uint16_t>(
+        std::max<int>(ParentImage->LogicalHeight, item.ItemHeight + TopPos));
   }
 }
 

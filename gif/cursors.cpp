@@ -24,6 +24,7 @@ struct CursorArt {
   std::array<std::string_view, 22> rows;
 };
 
+// clang-format off
 constexpr CursorArt kHand{"GIFHANDCURSOR", crGifHand, 5, 0, {
     "     XX",
     "    X..X",
@@ -67,6 +68,7 @@ constexpr CursorArt kDrag{"GIFDRAGCURSOR", crGifDrag, 8, 8, {
     "     X.......X",
     "     XXXXXXXXX",
 }};
+// clang-format on
 
 // A cursor file of one 32 x 32 image at 1 bit: black and white, and its AND mask (1 where the
 // screen shows through).
@@ -98,7 +100,8 @@ std::vector<std::uint8_t> CursorFile(const CursorArt& art) {
   for (int plane = 0; plane < 2; ++plane) {
     for (int y = kSide - 1; y >= 0; --y) {
       std::uint32_t bits = 0;
-      const std::string_view row = y < static_cast<int>(art.rows.size()) ? art.rows[static_cast<std::size_t>(y)] : "";
+      const std::string_view row =
+          y < static_cast<int>(art.rows.size()) ? art.rows[static_cast<std::size_t>(y)] : "";
       for (int x = 0; x < kSide; ++x) {
         const char c = x < static_cast<int>(row.size()) ? row[static_cast<std::size_t>(x)] : ' ';
         const bool set = plane == 0 ? c == '.' : c != 'X' && c != '.';

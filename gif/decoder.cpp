@@ -140,7 +140,9 @@ class SubBlocks {
   // The stream position: the end of the last sub-block taken in.
   std::size_t Position() const { return static_cast<std::size_t>(next_ - base_); }
   // The position as a percentage of the stream's size.
-  int PercentDone() const { return static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_)); }
+  int PercentDone() const {
+    return static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_));
+  }
 
  private:
   const std::uint8_t* base_;
@@ -223,7 +225,8 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
   SubBlocks blocks(base, size, start + 1);
   auto report = [&] {
     if constexpr (kReport)
-      progress->Progress(progress, tk::TProgressStage::Running, blocks.PercentDone(), false, {}, "");
+      progress->Progress(progress, tk::TProgressStage::Running, blocks.PercentDone(), false, {},
+                         "");
   };
   const std::uint8_t* in = nullptr;
   const std::uint8_t* inEnd = nullptr;
@@ -370,8 +373,10 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth, tolerate, pixels, progress)
-                       : Decode<false>(data, width, height, rowDepth, interlaced, bitDepth, tolerate, pixels, nullptr);
+    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth,
+                                      tolerate, pixels, progress)
+                       : Decode<false>(data, width, height, rowDepth, interlaced, bitDepth,
+                                       tolerate, pixels, nullptr);
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;

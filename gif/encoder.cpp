@@ -149,7 +149,8 @@ class Encoder {
       acc_ >>= 8;
       bits_ -= 8;
     }
-    for (std::size_t at = 0; at < fill_; at += 255) WriteBlock(stage_ + at, std::min<std::size_t>(255, fill_ - at));
+    for (std::size_t at = 0; at < fill_; at += 255)
+      WriteBlock(stage_ + at, std::min<std::size_t>(255, fill_ - at));
     out_.push_back(0);
   }
 
@@ -249,12 +250,13 @@ void Encode(std::vector<std::uint8_t>& out, const tk::BITMAPINFOHEADER& header, 
 
 }  // namespace
 
-void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced, tk::TGraphic* progress,
-                  std::span<const std::uint8_t> rows) {
+void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced,
+                  tk::TGraphic* progress, std::span<const std::uint8_t> rows) {
   if (progress && !progress->OnProgress) progress = nullptr;
   std::vector<std::uint8_t> out;
   // The data takes about a byte per pixel at most for photographs, much less for flat images.
-  out.reserve(static_cast<std::size_t>(std::min<std::int64_t>(rows.size() / 2 + 1024, std::int64_t{1} << 26)));
+  out.reserve(static_cast<std::size_t>(
+      std::min<std::int64_t>(rows.size() / 2 + 1024, std::int64_t{1} << 26)));
   try {
     Encode(out, header, interlaced, progress, rows);
     output.WriteBuffer(out.data(), out.size());

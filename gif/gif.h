@@ -90,8 +90,8 @@ void FillGifTable(GifColorTable& table, std::span<const std::uint8_t> quads, int
 // row first. With interlaced set the rows are coded in the interlaced order. Progress goes to the
 // graphic's progress event, when there is one. Fails with "GIF image encoding error" for another
 // bit count, a negative size or rows shorter than the header says.
-void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced, tk::TGraphic* progress,
-                  std::span<const std::uint8_t> rows);
+void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced,
+                  tk::TGraphic* progress, std::span<const std::uint8_t> rows);
 
 // Picture-level data shared by copies of a picture.
 class TGIFData : public tk::TSharedImage {

@@ -69,7 +69,8 @@ void TGIFImage::FromClipboard(tk::TClipboardFormat format, tk::THandle data, tk:
   }
 }
 
-void TGIFImage::ToClipboard(tk::TClipboardFormat& format, tk::THandle& data, tk::HPALETTE& palette) {
+void TGIFImage::ToClipboard(tk::TClipboardFormat& format, tk::THandle& data,
+                            tk::HPALETTE& palette) {
   if (FrameCount() == 0) return;
   FrameAt(0).BuildBitmap()->ToClipboard(format, data, palette);
   // The GIF goes along only when every frame is encoded already.
@@ -85,7 +86,8 @@ void TGIFImage::ToClipboard(tk::TClipboardFormat& format, tk::THandle& data, tk:
     std::memcpy(lock.Data(), stream.Memory(), static_cast<std::size_t>(stream.Size()));
   }
   // The clipboard owns the block once it takes it; a block it refuses is freed here.
-  if (tk::SetClipboardData(GifClipboardFormat, reinterpret_cast<tk::THandle>(block.Handle())) != 0) block.Release();
+  if (tk::SetClipboardData(GifClipboardFormat, reinterpret_cast<tk::THandle>(block.Handle())) != 0)
+    block.Release();
 }
 
 }  // namespace gif

@@ -35,7 +35,9 @@ void WriteColorTable(tk::TStream& out, const GifColorTable& table, int depth) {
   out.WriteBuffer(bytes, 3 * (std::size_t{1} << depth));
 }
 
-void WriteU16(tk::TStream& out, std::int32_t value) { out.WriteU16(static_cast<std::uint16_t>(value)); }
+void WriteU16(tk::TStream& out, std::int32_t value) {
+  out.WriteU16(static_cast<std::uint16_t>(value));
+}
 
 }  // namespace
 
@@ -81,7 +83,9 @@ void WriteExtensions(tk::TStream& out, const TExtensionList& extensions) {
     out.WriteU8(ExtensionLabels[extension->Kind & 3]);
     const tk::TStringList& lines = extension->Lines ? *extension->Lines : kNoLines;
     switch (extension->Kind) {
-      case ekGraphicControl: out.WriteBuffer(extension->Header.data(), 6); break;
+      case ekGraphicControl:
+        out.WriteBuffer(extension->Header.data(), 6);
+        break;
       case ekPlainText:
         out.WriteBuffer(extension->Header.data(), 13);
         WriteSubBlocks(out, lines);
@@ -90,7 +94,9 @@ void WriteExtensions(tk::TStream& out, const TExtensionList& extensions) {
         out.WriteBuffer(extension->Header.data(), 12);
         WriteSubBlocks(out, lines);
         break;
-      case ekComment: WriteSubBlocks(out, lines); break;
+      case ekComment:
+        WriteSubBlocks(out, lines);
+        break;
     }
   }
 }
@@ -144,7 +150,8 @@ void TGIFFrame::SyncExtensions() {
   if (ExtBlocks) {
     for (int i = ExtBlocks->Count() - 1; i >= 0; --i) {
       const TExtension* extension = ExtBlocks->At(i);
-      if (extension && extension->Kind == ekComment && (!extension->Lines || extension->Lines->Empty()))
+      if (extension && extension->Kind == ekComment &&
+          (!extension->Lines || extension->Lines->Empty()))
         ExtBlocks->Delete(i);
     }
     if (!ExtBlocks->Empty() && ParentImage) ParentImage->GifVersion = 2;
@@ -178,7 +185,8 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
     const int width = hasBitmap ? frame->BuiltBitmap->Width() : frame->Encoded->ItemWidth;
     const int height = hasBitmap ? frame->BuiltBitmap->Height() : frame->Encoded->ItemHeight;
     LogicalWidth = static_cast<std::uint16_t>(std::max(int{LogicalWidth}, frame->LeftPos + width));
-    LogicalHeight = static_cast<std::uint16_t>(std::max(int{LogicalHeight}, frame->TopPos + height));
+    LogicalHeight =
+        static_cast<std::uint16_t>(std::max(int{LogicalHeight}, frame->TopPos + height));
   }
 
   tk::TMemoryStream out;
@@ -201,8 +209,8 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
   if (globalDepth > 0) WriteColorTable(out, global, globalDepth);
 
   if (LoopEnabled && FrameCount() > 1) {
-    static constexpr std::uint8_t kLoopBlock[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
-                                                     'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
+    static constexpr std::uint8_t kLoopBlock[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S',  'C',
+                                                    'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
     out.WriteBuffer(kLoopBlock, sizeof kLoopBlock);
     out.WriteU16(LoopCount);
     out.WriteU8(0);
@@ -220,7 +228,8 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
     WriteU16(out, frame->TopPos);
     WriteU16(out, item.ItemWidth);
     WriteU16(out, item.ItemHeight);
-    out.WriteU8(static_cast<std::uint8_t>((local ? 0x80 | (item.BitDepth - 1) : 0) | (frame->IsInterlaced ? 0x40 : 0)));
+    out.WriteU8(static_cast<std::uint8_t>((local ? 0x80 | (item.BitDepth - 1) : 0) |
+                                          (frame->IsInterlaced ? 0x40 : 0)));
     if (local) WriteColorTable(out, item.ColorTable, item.BitDepth);
     WritePixelData(out, *item.PixelData);
   }
@@ -240,7 +249,11 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
   stream.WriteBuffer(out.Bytes());
 }
 
-void TGIFImage::SaveStream(tk::TStream& stream) { WriteGIF(stream, false); }
-void TGIFImage::WriteStored(tk::TStream& stream) { WriteGIF(stream, true); }
+void TGIFImage::SaveStream(tk::TStream& stream) {
+  WriteGIF(stream, false);
+}
+void TGIFImage::WriteStored(tk::TStream& stream) {
+  WriteGIF(stream, true);
+}
 
 }  // namespace gif

@@ -16,10 +16,10 @@
 
 #include "colour/colour.h"
 #include "gif/gif.h"
+#include "tests/gif/giflib_ref.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/gdi.h"
 #include "toolkit/streams.h"
-#include "tests/gif/giflib_ref.h"
 
 namespace {
 
@@ -43,7 +43,8 @@ bool LoadPhoto(const std::string& file, Indexed& out) {
     return false;
   }
   int width = 0, height = 0, maxval = 0, consumed = 0;
-  if (std::sscanf(reinterpret_cast<const char*>(bytes.data()), "P6 %d %d %d%n", &width, &height, &maxval, &consumed) != 3 ||
+  if (std::sscanf(reinterpret_cast<const char*>(bytes.data()), "P6 %d %d %d%n", &width, &height,
+                  &maxval, &consumed) != 3 ||
       maxval != 255)
     return false;
   const std::size_t start = static_cast<std::size_t>(consumed) + 1;
@@ -63,24 +64,30 @@ bool LoadPhoto(const std::string& file, Indexed& out) {
       row[3 * x + 2] = in[3 * x];
     }
   }
-  auto dib = colour::BitmapToDIBStream(bitmap, tk::pf8bit, colour::ReductionMethod::ReduceMedianCut);
+  auto dib =
+      colour::BitmapToDIBStream(bitmap, tk::pf8bit, colour::ReductionMethod::ReduceMedianCut);
   const std::uint8_t* file8 = dib->Memory();
-  const std::uint32_t offset = file8[10] | file8[11] << 8 | file8[12] << 16 | std::uint32_t(file8[13]) << 24;
-  out = {"photo " + std::to_string(width) + "x" + std::to_string(height) + " median cut", width, height,
-         Bytes(file8 + offset, file8 + dib->Size())};
+  const std::uint32_t offset =
+      file8[10] | file8[11] << 8 | file8[12] << 16 | std::uint32_t(file8[13]) << 24;
+  out = {"photo " + std::to_string(width) + "x" + std::to_string(height) + " median cut", width,
+         height, Bytes(file8 + offset, file8 + dib->Size())};
   return true;
 }
 
 // A screenshot-like picture: a desktop colour, overlapping windows with title bars, borders,
 // toolbars of little icons and lines of "text" in a few colours.
 Indexed Screenshot(int width, int height) {
-  Indexed image{"screenshot " + std::to_string(width) + "x" + std::to_string(height) + " flat colours", width, height,
-                {}};
+  Indexed image{
+      "screenshot " + std::to_string(width) + "x" + std::to_string(height) + " flat colours",
+      width,
+      height,
+      {}};
   image.rows.assign(static_cast<std::size_t>(image.RowBytes() * height), 0);
   std::vector<std::uint8_t> top(std::size_t(width) * height, 30);  // desktop
   auto fill = [&](int x0, int y0, int x1, int y1, std::uint8_t c) {
     for (int y = std::max(y0, 0); y < std::min(y1, height); ++y)
-      for (int x = std::max(x0, 0); x < std::min(x1, width); ++x) top[std::size_t(y) * width + x] = c;
+      for (int x = std::max(x0, 0); x < std::min(x1, width); ++x)
+        top[std::size_t(y) * width + x] = c;
   };
   std::uint32_t state = 12345;
   auto next = [&](std::uint32_t n) {
@@ -88,14 +95,17 @@ Indexed Screenshot(int width, int height) {
     return (state >> 8) % n;
   };
   for (int w = 0; w < 7; ++w) {
-    const int x0 = static_cast<int>(next(width * 2 / 3)), y0 = static_cast<int>(next(height * 2 / 3));
-    const int x1 = x0 + 300 + static_cast<int>(next(700)), y1 = y0 + 200 + static_cast<int>(next(500));
-    fill(x0 - 1, y0 - 1, x1 + 1, y1 + 1, 8);                                   // border
-    fill(x0, y0, x1, y1, 255);                                                 // client area
-    fill(x0, y0, x1, y0 + 22, static_cast<std::uint8_t>(100 + w));             // title bar
-    for (int i = 0; i < (x1 - x0) / 26; ++i)                                   // toolbar icons
-      fill(x0 + 4 + 26 * i, y0 + 28, x0 + 24 + 26 * i, y0 + 48, static_cast<std::uint8_t>(next(16) + 200));
-    for (int line = y0 + 60; line + 12 < y1; line += 16)                       // text
+    const int x0 = static_cast<int>(next(width * 2 / 3)),
+              y0 = static_cast<int>(next(height * 2 / 3));
+    const int x1 = x0 + 300 + static_cast<int>(next(700)),
+              y1 = y0 + 200 + static_cast<int>(next(500));
+    fill(x0 - 1, y0 - 1, x1 + 1, y1 + 1, 8);                        // border
+    fill(x0, y0, x1, y1, 255);                                      // client area
+    fill(x0, y0, x1, y0 + 22, static_cast<std::uint8_t>(100 + w));  // title bar
+    for (int i = 0; i < (x1 - x0) / 26; ++i)                        // toolbar icons
+      fill(x0 + 4 + 26 * i, y0 + 28, x0 + 24 + 26 * i, y0 + 48,
+           static_cast<std::uint8_t>(next(16) + 200));
+    for (int line = y0 + 60; line + 12 < y1; line += 16)  // text
       for (int x = x0 + 8; x < x1 - 8;) {
         const int word = 3 + static_cast<int>(next(9));
         for (int c = 0; c < word && x < x1 - 8; ++c, x += 7)
@@ -106,8 +116,8 @@ Indexed Screenshot(int width, int height) {
       }
   }
   for (int y = 0; y < height; ++y)
-    std::memcpy(image.rows.data() + (height - 1 - y) * image.RowBytes(), top.data() + std::size_t(y) * width,
-                static_cast<std::size_t>(width));
+    std::memcpy(image.rows.data() + (height - 1 - y) * image.RowBytes(),
+                top.data() + std::size_t(y) * width, static_cast<std::size_t>(width));
   return image;
 }
 
@@ -161,7 +171,8 @@ Bytes OursAsFile(const Indexed& image, const Bytes& data) {
   u16(image.width);
   u16(image.height);
   gif.insert(gif.end(), {0xF7, 0, 0});
-  for (int i = 0; i < 256; ++i) gif.insert(gif.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)});
+  for (int i = 0; i < 256; ++i)
+    gif.insert(gif.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)});
   gif.push_back(0x2C);
   u16(0);
   u16(0);
@@ -179,7 +190,8 @@ double Best(const std::function<void()>& pass) {
   for (int n = 0; n < 3 || total < 0.5; ++n) {
     auto start = std::chrono::steady_clock::now();
     pass();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     best = std::min(best, seconds);
     total += seconds;
   }
@@ -192,12 +204,14 @@ int main(int argc, char** argv) {
   const std::string photoFile = argc > 1 ? argv[1] : "/work/bench-data/photo-2048.ppm";
   std::vector<Indexed> workloads;
   Indexed photo;
-  if (LoadPhoto(photoFile, photo)) workloads.push_back(std::move(photo));
-  else std::printf("(no photo: %s not readable as a binary PPM)\n", photoFile.c_str());
+  if (LoadPhoto(photoFile, photo))
+    workloads.push_back(std::move(photo));
+  else
+    std::printf("(no photo: %s not readable as a binary PPM)\n", photoFile.c_str());
   workloads.push_back(Screenshot(1920, 1080));
 
-  std::printf("%-40s %10s %10s %12s %12s %8s\n", "workload", "ours Mpx/s", "giflib", "ours bytes", "giflib bytes",
-              "speed x");
+  std::printf("%-40s %10s %10s %12s %12s %8s\n", "workload", "ours Mpx/s", "giflib", "ours bytes",
+              "giflib bytes", "speed x");
   for (const Indexed& image : workloads) {
     const double pixels = double(image.width) * image.height;
     Bytes ours, theirs;
@@ -205,11 +219,14 @@ int main(int argc, char** argv) {
     const double giflibSeconds = Best([&] { theirs = EncodeGiflib(image); });
     // Both decode to the indices.
     Bytes expected;
-    for (int y = 0; y < image.height; ++y) expected.insert(expected.end(), image.TopRow(y), image.TopRow(y) + image.width);
+    for (int y = 0; y < image.height; ++y)
+      expected.insert(expected.end(), image.TopRow(y), image.TopRow(y) + image.width);
     const Bytes oursFile = OursAsFile(image, ours);
-    const bool oursOk = GiflibIndices(oursFile) == expected, giflibOk = GiflibIndices(theirs) == expected;
-    std::printf("%-40s %10.1f %10.1f %12zu %12zu %8.2f%s\n", image.name.c_str(), pixels / oursSeconds / 1e6,
-                pixels / giflibSeconds / 1e6, oursFile.size(), theirs.size(), giflibSeconds / oursSeconds,
+    const bool oursOk = GiflibIndices(oursFile) == expected,
+               giflibOk = GiflibIndices(theirs) == expected;
+    std::printf("%-40s %10.1f %10.1f %12zu %12zu %8.2f%s\n", image.name.c_str(),
+                pixels / oursSeconds / 1e6, pixels / giflibSeconds / 1e6, oursFile.size(),
+                theirs.size(), giflibSeconds / oursSeconds,
                 oursOk && giflibOk ? "" : "  DECODING MISMATCH");
   }
   return 0;

@@ -1,9 +1,9 @@
 // Reads any bytes as a GIF and writes what was read: the writer takes every picture the reader
 // makes, its output reads back to as many frames, and writing that again gives the same bytes
 // (but for frames of no width or height).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 
 #include "gif/gif.h"
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A frame of width or height 0 is read back at the size of the logical screen, which the
   // first write recomputed: only then may the second write differ.
   for (int i = 0; i < picture.FrameCount(); ++i)
-    if (picture.FrameAt(i).Encoded->ItemWidth == 0 || picture.FrameAt(i).Encoded->ItemHeight == 0) return 0;
+    if (picture.FrameAt(i).Encoded->ItemWidth == 0 || picture.FrameAt(i).Encoded->ItemHeight == 0)
+      return 0;
   if (second.Bytes().size() != first.Bytes().size() ||
       !std::equal(first.Bytes().begin(), first.Bytes().end(), second.Bytes().begin()))
     std::abort();

@@ -62,8 +62,9 @@ Bytes Chunk(std::string_view id, const Bytes& data) {
 // An animated cursor of the icons, each shown for rate jiffies.
 Bytes AniFile(const std::vector<Bytes>& icons, int rate) {
   Bytes anih;
-  for (std::uint32_t v : {36u, static_cast<std::uint32_t>(icons.size()), static_cast<std::uint32_t>(icons.size()), 0u,
-                          0u, 0u, 0u, static_cast<std::uint32_t>(rate), 1u})
+  for (std::uint32_t v :
+       {36u, static_cast<std::uint32_t>(icons.size()), static_cast<std::uint32_t>(icons.size()), 0u,
+        0u, 0u, 0u, static_cast<std::uint32_t>(rate), 1u})
     Put(anih, v, 4);
   Bytes frames{'f', 'r', 'a', 'm'};
   for (const Bytes& icon : icons) frames << Chunk("icon", icon);
@@ -99,10 +100,10 @@ TEST(AssignBitmap, TrueColourIsReducedToAGlobalTableOf256) {
   gif::TGIFFrame& frame = picture.FrameAt(0);
   EXPECT_FALSE(frame.Encoded->HasPixelData());  // built: encoded only when written
   const Bytes b = Saved(picture);
-  EXPECT_EQ(b[10], 0xF7);                       // a global table of 256 entries
+  EXPECT_EQ(b[10], 0xF7);  // a global table of 256 entries
   EXPECT_EQ(b[13 + 768], 0x2C);
-  EXPECT_EQ(b[13 + 768 + 9], 0x00);             // no local table
-  EXPECT_EQ(b[13 + 768 + 10], 8);               // code size 8
+  EXPECT_EQ(b[13 + 768 + 9], 0x00);  // no local table
+  EXPECT_EQ(b[13 + 768 + 10], 8);    // code size 8
   EXPECT_EQ(picture.ScreenData->GlobalTable.Count, 256);
   EXPECT_EQ(picture.ScreenData->GlobalDepth, 8);
   EXPECT_EQ(frame.Encoded->BitDepth, 8);
@@ -131,8 +132,9 @@ TEST(AssignBitmap, LaterFramesCarryLocalTables) {
   EXPECT_FALSE(picture.FrameAt(0).OwnColorTable);
   EXPECT_TRUE(picture.FrameAt(1).OwnColorTable);  // even with the same colours
   EXPECT_EQ(picture.FrameAt(1).Encoded->ColorTable.Count, 256);
-  const std::size_t second = b.size() - 1 - static_cast<std::size_t>(picture.FrameAt(1).Encoded->PixelData->Size()) -
-                             768 - 10;
+  const std::size_t second =
+      b.size() - 1 - static_cast<std::size_t>(picture.FrameAt(1).Encoded->PixelData->Size()) - 768 -
+      10;
   EXPECT_EQ(b[second], 0x2C);
   EXPECT_EQ(b[second + 9], 0x87);
 }
@@ -198,10 +200,13 @@ TEST(AssignCursor, OneFramePerStepWithItsDelay) {
   Read(again, b);
   ASSERT_EQ(again.FrameCount(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(again.FrameAt(i).DelayMs, 160);
-  EXPECT_EQ(again.FrameAt(2).BuildBitmap()->Canvas().Pixels(9, 9), 0x0000FFu);  // RGBQUAD 0xFF0000: red
+  EXPECT_EQ(again.FrameAt(2).BuildBitmap()->Canvas().Pixels(9, 9),
+            0x0000FFu);  // RGBQUAD 0xFF0000: red
 
-  const std::filesystem::path real = "/usr/share/doc/wx3.2-examples/examples/samples/animate/hourglass.ani";
-  if (!std::filesystem::exists(real)) GTEST_SKIP() << real << " is missing (scripts/deps.sh installs it)";
+  const std::filesystem::path real =
+      "/usr/share/doc/wx3.2-examples/examples/samples/animate/hourglass.ani";
+  if (!std::filesystem::exists(real))
+    GTEST_SKIP() << real << " is missing (scripts/deps.sh installs it)";
   animated.ReadCursorFile(real.string());
   picture.TakeFrom(&animated);
   ASSERT_EQ(picture.FrameCount(), 20);
@@ -220,7 +225,8 @@ TEST(AssignBitmap, GreyFrames) {
   Saved(picture);
   const gif::GifColorTable& table = picture.ScreenData->GlobalTable;
   ASSERT_EQ(table.Count, 256);
-  for (int i = 0; i < 256; ++i) ASSERT_EQ(table.Color(i), static_cast<tk::TColor>(i * 0x010101)) << i;
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(table.Color(i), static_cast<tk::TColor>(i * 0x010101)) << i;
   EXPECT_TRUE(picture.FrameAt(0).GrayOnly);
   // An 8-bit bitmap keeps its own colours.
   picture.TakeFrom(MakeBitmap(2, 2, 8, {0, 1, 1, 0}, {0x123456, 0xABCDEF}).get());
@@ -236,21 +242,22 @@ TEST(EncodeFromDIB, RefusesWhatItCannotEncode) {
   frame.IsInterlaced = true;
   auto refused = [&](Bytes dib) {
     tk::TMemoryStream stream(std::move(dib));
-    EXPECT_FAILS_WITH(frame.EncodeFromDIB(stream), tk::EInvalidGraphicOperation, "GIF image encoding error");
+    EXPECT_FAILS_WITH(frame.EncodeFromDIB(stream), tk::EInvalidGraphicOperation,
+                      "GIF image encoding error");
     EXPECT_TRUE(frame.IsInterlaced);
     EXPECT_FALSE(frame.Encoded->HasPixelData());
   };
-  refused(DibFile(2, 2, 24, {0, 0, 0, 0}));           // 24 bits
+  refused(DibFile(2, 2, 24, {0, 0, 0, 0}));  // 24 bits
   Bytes shortRows = DibFile(2, 2, 8, {0, 1, 1, 0});
   shortRows.resize(shortRows.size() - 1);
-  refused(shortRows);                                  // rows cut short
-  refused(Bytes(40, 0));                               // not even the headers
+  refused(shortRows);     // rows cut short
+  refused(Bytes(40, 0));  // not even the headers
   Bytes tooWide = DibFile(1, 1, 1, {0});
-  tooWide[20] = 1;                                     // 65537 pixels wide
+  tooWide[20] = 1;  // 65537 pixels wide
   refused(tooWide);
   // A table cut short by the pixel offset: the missing entries are black.
   Bytes cut = DibFile(2, 1, 4, {1, 0}, {0xFFFFFF, 0x808080});
-  cut.erase(cut.begin() + 62, cut.begin() + 118);      // 2 of 16 entries left
+  cut.erase(cut.begin() + 62, cut.begin() + 118);  // 2 of 16 entries left
   cut[10] = 62;
   tk::TMemoryStream stream(cut);
   frame.EncodeFromDIB(stream);

@@ -13,8 +13,10 @@
 namespace giftest {
 
 // A bitmap file of width x height pixels, top row first in values: palette indices at 1, 4 or 8
-// bits (colours as 0xRRGGBB, the table padded with black to 2^bits entries), 0xRRGGBB colours at 24.
-inline std::vector<std::uint8_t> DibFile(int width, int height, int bits, const std::vector<std::uint32_t>& values,
+// bits (colours as 0xRRGGBB, the table padded with black to 2^bits entries), 0xRRGGBB colours
+// at 24.
+inline std::vector<std::uint8_t> DibFile(int width, int height, int bits,
+                                         const std::vector<std::uint32_t>& values,
                                          const std::vector<std::uint32_t>& colors = {}) {
   const int tableEntries = bits <= 8 ? 1 << bits : 0;
   const std::uint32_t rowBytes = static_cast<std::uint32_t>(tk::DibRowBytes(width, bits));
@@ -44,9 +46,15 @@ inline std::vector<std::uint8_t> DibFile(int width, int height, int bits, const 
     for (int x = 0; x < width; ++x) {
       const std::uint32_t v = values[static_cast<std::size_t>(y) * width + x];
       switch (bits) {
-        case 1: row[x / 8] |= static_cast<std::uint8_t>((v & 1) << (7 - x % 8)); break;
-        case 4: row[x / 2] |= static_cast<std::uint8_t>((v & 15) << (x % 2 ? 0 : 4)); break;
-        case 8: row[x] = static_cast<std::uint8_t>(v); break;
+        case 1:
+          row[x / 8] |= static_cast<std::uint8_t>((v & 1) << (7 - x % 8));
+          break;
+        case 4:
+          row[x / 2] |= static_cast<std::uint8_t>((v & 15) << (x % 2 ? 0 : 4));
+          break;
+        case 8:
+          row[x] = static_cast<std::uint8_t>(v);
+          break;
         default:
           row[3 * x] = static_cast<std::uint8_t>(v);
           row[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -57,7 +65,8 @@ inline std::vector<std::uint8_t> DibFile(int width, int height, int bits, const 
   return file;
 }
 
-inline std::unique_ptr<tk::TBitmap> MakeBitmap(int width, int height, int bits, const std::vector<std::uint32_t>& values,
+inline std::unique_ptr<tk::TBitmap> MakeBitmap(int width, int height, int bits,
+                                               const std::vector<std::uint32_t>& values,
                                                const std::vector<std::uint32_t>& colors = {}) {
   auto bitmap = std::make_unique<tk::TBitmap>();
   tk::TMemoryStream stream(DibFile(width, height, bits, values, colors));
@@ -67,16 +76,20 @@ inline std::unique_ptr<tk::TBitmap> MakeBitmap(int width, int height, int bits, 
 
 // Pixel values from a simple generator: a few flat areas, stripes and noise, so that strings of
 // every length occur.
-inline std::vector<std::uint32_t> Pattern(int width, int height, std::uint32_t modulus, std::uint32_t seed = 1) {
+inline std::vector<std::uint32_t> Pattern(int width, int height, std::uint32_t modulus,
+                                          std::uint32_t seed = 1) {
   std::vector<std::uint32_t> values(static_cast<std::size_t>(width) * height);
   std::uint32_t state = seed;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       state = state * 1664525u + 1013904223u;
       std::uint32_t v;
-      if (y < height / 3) v = (x / 7 + y / 5) % modulus;  // stripes
-      else if (x < width / 2) v = (y / 9) % modulus;       // flat bands
-      else v = (state >> 16) % modulus;                    // noise
+      if (y < height / 3)
+        v = (x / 7 + y / 5) % modulus;  // stripes
+      else if (x < width / 2)
+        v = (y / 9) % modulus;  // flat bands
+      else
+        v = (state >> 16) % modulus;  // noise
       values[static_cast<std::size_t>(y) * width + x] = v;
     }
   return values;

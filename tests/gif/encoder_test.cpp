@@ -132,12 +132,15 @@ std::vector<unsigned> Codes(const Bytes& data) {
   return codes;
 }
 
-std::vector<std::uint8_t> Bytes8(const std::vector<std::uint32_t>& values) { return {values.begin(), values.end()}; }
+std::vector<std::uint8_t> Bytes8(const std::vector<std::uint32_t>& values) {
+  return {values.begin(), values.end()};
+}
 
 TEST(Encode, CodeStreamIsTheAlgorithmsForEveryDepth) {
   for (int bits : {1, 4, 8}) {
     for (auto [width, height] : {std::pair{1, 1}, {3, 5}, {17, 9}, {300, 200}}) {
-      SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(width) + " x " + std::to_string(height));
+      SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(width) + " x " +
+                   std::to_string(height));
       const auto values = Pattern(width, height, 1u << bits, static_cast<std::uint32_t>(width));
       EXPECT_EQ(Encode(width, height, bits, Rows(width, height, bits, values)),
                 ModelEncode(bits == 1 ? 2 : bits, Bytes8(values)));
@@ -169,9 +172,9 @@ TEST(Encode, OneColourFillsTheTableAndStartsAfresh) {
   EXPECT_EQ(codes[0], 4u);
   EXPECT_EQ(codes[1], 0u);
   for (unsigned i = 2; i < 4090; ++i) ASSERT_EQ(codes[i], i + 4) << i;  // 6 .. 4093
-  EXPECT_EQ(codes[4090], 0u);   // the pixel alone
-  EXPECT_EQ(codes[4091], 4u);   // ClearCode, read at 12 bits
-  EXPECT_EQ(codes[4092], 0u);   // a fresh table at 3 bits
+  EXPECT_EQ(codes[4090], 0u);                                           // the pixel alone
+  EXPECT_EQ(codes[4091], 4u);  // ClearCode, read at 12 bits
+  EXPECT_EQ(codes[4092], 0u);  // a fresh table at 3 bits
   EXPECT_EQ(codes[4093], 6u);
   EXPECT_EQ(codes.back(), 5u);
   // Every sub-block but the last holds 255 bytes.
@@ -189,21 +192,24 @@ TEST(Encode, OneColourFillsTheTableAndStartsAfresh) {
   // And the decoder gets the colour back everywhere.
   std::vector<std::uint8_t> pixels(rows.size(), 0xFF);
   tk::TMemoryStream stream(data);
-  EXPECT_FALSE(gif::DecodePixels(stream, width, height, 1, false, 1, false, pixels.data(), nullptr));
-  EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), static_cast<std::ptrdiff_t>(pixels.size()));
+  EXPECT_FALSE(
+      gif::DecodePixels(stream, width, height, 1, false, 1, false, pixels.data(), nullptr));
+  EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0),
+            static_cast<std::ptrdiff_t>(pixels.size()));
 }
 
 TEST(Encode, RoundTripsThroughTheDecoder) {
   for (int bits : {1, 4, 8}) {
     for (bool interlaced : {false, true}) {
       for (auto [width, height] : {std::pair{1, 1}, {7, 3}, {33, 10}, {640, 97}}) {
-        SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(width) + " x " + std::to_string(height) +
-                     (interlaced ? " interlaced" : ""));
+        SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(width) + " x " +
+                     std::to_string(height) + (interlaced ? " interlaced" : ""));
         const auto values = Pattern(width, height, 1u << bits, 7);
         const Bytes rows = Rows(width, height, bits, values);
         tk::TMemoryStream data(Encode(width, height, bits, rows, interlaced));
         Bytes decoded(rows.size(), 0);
-        EXPECT_FALSE(gif::DecodePixels(data, width, height, bits, interlaced, bits, false, decoded.data(), nullptr));
+        EXPECT_FALSE(gif::DecodePixels(data, width, height, bits, interlaced, bits, false,
+                                       decoded.data(), nullptr));
         EXPECT_EQ(decoded, rows);
       }
     }
@@ -213,7 +219,8 @@ TEST(Encode, RoundTripsThroughTheDecoder) {
 TEST(Encode, InterlacedRowsAreCodedInPassOrder) {
   // Ten rows, each of its own colour: the codes come in the row order 0, 8, 4, 2, 6, 1, 3, 5, 7, 9.
   std::vector<std::uint32_t> values(10);
-  for (int y = 0; y < 10; ++y) values[static_cast<std::size_t>(y)] = static_cast<std::uint32_t>(y + 1);
+  for (int y = 0; y < 10; ++y)
+    values[static_cast<std::size_t>(y)] = static_cast<std::uint32_t>(y + 1);
   const auto codes = Codes(Encode(1, 10, 8, Rows(1, 10, 8, values), true));
   EXPECT_EQ(codes, (std::vector<unsigned>{256, 1, 9, 5, 3, 7, 2, 4, 6, 8, 10, 257}));
 }
@@ -221,15 +228,15 @@ TEST(Encode, InterlacedRowsAreCodedInPassOrder) {
 TEST(Encode, BadInputFails) {
   const Bytes rows(64, 0);
   tk::TMemoryStream out;
-  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(4, 4, 24), false, nullptr, rows), tk::EInvalidGraphicOperation,
-                    "GIF image encoding error");
-  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(4, 4, 2), false, nullptr, rows), tk::EInvalidGraphicOperation,
-                    "GIF image encoding error");
-  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(-1, 4, 8), false, nullptr, rows), tk::EInvalidGraphicOperation,
-                    "GIF image encoding error");
+  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(4, 4, 24), false, nullptr, rows),
+                    tk::EInvalidGraphicOperation, "GIF image encoding error");
+  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(4, 4, 2), false, nullptr, rows),
+                    tk::EInvalidGraphicOperation, "GIF image encoding error");
+  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(-1, 4, 8), false, nullptr, rows),
+                    tk::EInvalidGraphicOperation, "GIF image encoding error");
   // Rows shorter than the header says: 17 rows of 4 bytes are 68 bytes.
-  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(4, 17, 8), false, nullptr, rows), tk::EInvalidGraphicOperation,
-                    "GIF image encoding error");
+  EXPECT_FAILS_WITH(gif::EncodePixels(out, Header(4, 17, 8), false, nullptr, rows),
+                    tk::EInvalidGraphicOperation, "GIF image encoding error");
   EXPECT_EQ(out.Size(), 0);
 }
 
@@ -243,8 +250,8 @@ struct Report {
 TEST(Encode, Progress) {
   gif::TGIFImage picture;
   std::vector<Report> reports;
-  picture.OnProgress = [&](tk::TPersistent* sender, tk::TProgressStage stage, int percent, bool redraw,
-                           const tk::TRect& r, const std::string& msg) {
+  picture.OnProgress = [&](tk::TPersistent* sender, tk::TProgressStage stage, int percent,
+                           bool redraw, const tk::TRect& r, const std::string& msg) {
     EXPECT_EQ(sender, &picture);
     EXPECT_FALSE(redraw);
     EXPECT_EQ(r, tk::TRect{});
@@ -252,22 +259,29 @@ TEST(Encode, Progress) {
   };
   using S = tk::TProgressStage;
   Encode(3, 3, 8, Rows(3, 3, 8, Pattern(3, 3, 256)), false, &picture);
-  EXPECT_EQ(reports, (std::vector<Report>{{S::Starting, 0, ""}, {S::Running, 33, ""}, {S::Running, 66, ""},
-                                          {S::Running, 100, ""}, {S::Ending, 100, ""}}));
+  EXPECT_EQ(reports, (std::vector<Report>{{S::Starting, 0, ""},
+                                          {S::Running, 33, ""},
+                                          {S::Running, 66, ""},
+                                          {S::Running, 100, ""},
+                                          {S::Ending, 100, ""}}));
   // Interlaced, the percentage follows the next row number: 2 rows give 50 and 150.
   reports.clear();
   Encode(3, 2, 8, Rows(3, 2, 8, Pattern(3, 2, 256)), true, &picture);
-  EXPECT_EQ(reports, (std::vector<Report>{{S::Starting, 0, ""}, {S::Running, 50, ""}, {S::Running, 150, ""},
+  EXPECT_EQ(reports, (std::vector<Report>{{S::Starting, 0, ""},
+                                          {S::Running, 50, ""},
+                                          {S::Running, 150, ""},
                                           {S::Ending, 100, ""}}));
   // A failure ends with 0 % and its message before it goes on.
   reports.clear();
-  picture.OnProgress = [&](tk::TPersistent*, tk::TProgressStage stage, int percent, bool, const tk::TRect&,
-                           const std::string& msg) {
+  picture.OnProgress = [&](tk::TPersistent*, tk::TProgressStage stage, int percent, bool,
+                           const tk::TRect&, const std::string& msg) {
     reports.push_back({stage, percent, msg});
     if (stage == S::Running) throw tk::EAbort();
   };
   tk::TMemoryStream out;
-  EXPECT_THROW(gif::EncodePixels(out, Header(3, 3, 8), false, &picture, Rows(3, 3, 8, Pattern(3, 3, 256))), tk::EAbort);
+  EXPECT_THROW(
+      gif::EncodePixels(out, Header(3, 3, 8), false, &picture, Rows(3, 3, 8, Pattern(3, 3, 256))),
+      tk::EAbort);
   ASSERT_EQ(reports.size(), 3u);
   EXPECT_EQ(reports.back().stage, S::Ending);
   EXPECT_EQ(reports.back().percent, 0);

@@ -23,13 +23,16 @@ std::pair<int, std::string> Gifkit(const std::string& args) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-void ReadFile(gif::TGIFImage& picture, const std::string& name) { Read(picture, tk::ReadWholeFile(name)); }
+void ReadFile(gif::TGIFImage& picture, const std::string& name) {
+  Read(picture, tk::ReadWholeFile(name));
+}
 
 TEST(GifkitEncode, BitmapsWithAMethodOrInGrey) {
   const auto dir = testpaths::ScratchDir("gifkit_encode");
   const std::string bmp = (dir / "in.bmp").string(), out = (dir / "out.gif").string();
   tk::WriteWholeFile(bmp, DibFile(20, 10, 24, Pattern(20, 10, 0x1000000)));
-  EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --method fixed666"), (std::pair<int, std::string>{0, ""}));
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --method fixed666"),
+            (std::pair<int, std::string>{0, ""}));
   gif::TGIFImage picture;
   ReadFile(picture, out);
   ASSERT_EQ(picture.FrameCount(), 1);
@@ -44,7 +47,8 @@ TEST(GifkitEncode, FailuresAndBadUsage) {
   const auto dir = testpaths::ScratchDir("gifkit_encode_bad");
   const std::string bmp = (dir / "bad.bmp").string(), out = (dir / "out.gif").string();
   tk::WriteWholeFile(bmp, Bytes{'B', 'M', 0});
-  EXPECT_EQ(Gifkit("encode " + bmp + " " + out), (std::pair<int, std::string>{1, "gifkit: Bitmap image is not valid\n"}));
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + out),
+            (std::pair<int, std::string>{1, "gifkit: Bitmap image is not valid\n"}));
   EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --method best").first, 2);
   EXPECT_EQ(Gifkit("encode " + (dir / "in.png").string() + " " + out).first, 2);
   EXPECT_EQ(Gifkit("encode " + bmp).first, 2);
@@ -62,7 +66,8 @@ TEST(GifkitCopy, WritesWhatItReads) {
   picture.SaveStream(expected);
   EXPECT_EQ(tk::ReadWholeFile(out), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
   tk::WriteWholeFile(in, Bytes{'G', 'I', 'F', '9', '0', 'a'});
-  EXPECT_EQ(Gifkit("copy " + in + " " + out), (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\n"}));
+  EXPECT_EQ(Gifkit("copy " + in + " " + out),
+            (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\n"}));
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ void ExpectGiflibAgrees(TGIFImage& picture, const Bytes& bytes) {
   EXPECT_EQ(ref.height, picture.LogicalHeight);
   const gif::GifColorTable& global = picture.ScreenData->GlobalTable;
   ASSERT_EQ(ref.globalColors, global.Count);
-  for (int i = 0; i < global.Count; ++i) ASSERT_EQ(ref.globalTable[3 * i] | ref.globalTable[3 * i + 1] << 8 | ref.globalTable[3 * i + 2] << 16, global.Color(i));
+  for (int i = 0; i < global.Count; ++i)
+    ASSERT_EQ(
+        ref.globalTable[3 * i] | ref.globalTable[3 * i + 1] << 8 | ref.globalTable[3 * i + 2] << 16,
+        global.Color(i));
   for (int i = 0; i < picture.FrameCount(); ++i) {
     SCOPED_TRACE("frame " + std::to_string(i));
     gif::TGIFFrame& frame = picture.FrameAt(i);
@@ -61,12 +64,17 @@ void ExpectGiflibAgrees(TGIFImage& picture, const Bytes& bytes) {
     const std::vector<unsigned> pixels = Pixels(frame);
     ASSERT_EQ(r.indices.size(), pixels.size());
     const unsigned mask = (1u << frame.Encoded->BitDepth) - 1;
-    for (std::size_t k = 0; k < pixels.size(); ++k) ASSERT_EQ(r.indices[k] & mask, pixels[k]) << "pixel " << k;
+    for (std::size_t k = 0; k < pixels.size(); ++k)
+      ASSERT_EQ(r.indices[k] & mask, pixels[k]) << "pixel " << k;
     if (r.hasControl) {
       EXPECT_EQ(r.delay, frame.DelayMs / 10);
       EXPECT_EQ(r.disposal, frame.Disposal);
-      const int transparent = r.transparent >= 0 ? static_cast<int>(frame.Encoded->ColorTable.Color(r.transparent)) : -1;
-      EXPECT_EQ(transparent, frame.TransColor == NoColor ? -1 : static_cast<int>(tk::ColorToRGB(frame.TransColor) & 0xFFFFFF));
+      const int transparent = r.transparent >= 0
+                                  ? static_cast<int>(frame.Encoded->ColorTable.Color(r.transparent))
+                                  : -1;
+      EXPECT_EQ(transparent, frame.TransColor == NoColor
+                                 ? -1
+                                 : static_cast<int>(tk::ColorToRGB(frame.TransColor) & 0xFFFFFF));
     } else {
       EXPECT_EQ(frame.DelayMs / 10, 0);
       EXPECT_EQ(frame.Disposal, 0);
@@ -75,11 +83,14 @@ void ExpectGiflibAgrees(TGIFImage& picture, const Bytes& bytes) {
   }
 }
 
-bool HaveIdentify() { return fs::exists("/usr/bin/identify"); }
+bool HaveIdentify() {
+  return fs::exists("/usr/bin/identify");
+}
 
 // The number of images ImageMagick's identify finds in the file, or -1 when it refuses it.
 int IdentifyFrames(const fs::path& file) {
-  const std::string command = "/usr/bin/identify -format '%n\\n' '" + file.string() + "' 2>/dev/null";
+  const std::string command =
+      "/usr/bin/identify -format '%n\\n' '" + file.string() + "' 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
   char line[64] = {};
@@ -93,8 +104,9 @@ int IdentifyFrames(const fs::path& file) {
 TEST(Interop, BitmapsOfEveryDepthAndMethod) {
   const fs::path dir = testpaths::ScratchDir("gif-interop");
   int files = 0;
-  const std::vector<std::uint32_t> colors = {0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080,
-                                             0x123456, 0xFEDCBA, 0x00FFFF, 0xFF00FF, 0x7F7F00, 0x010203};
+  const std::vector<std::uint32_t> colors = {0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00,
+                                             0x0000FF, 0x808080, 0x123456, 0xFEDCBA,
+                                             0x00FFFF, 0xFF00FF, 0x7F7F00, 0x010203};
   const std::uint32_t rgbValues[] = {0x1000000, 200};  // all colours, and few enough to keep
   using M = colour::ReductionMethod;
   for (M method : {M::ReduceHistogram, M::ReduceMedianCut, M::ReduceFixed784, M::ReduceFixed666,
@@ -102,10 +114,11 @@ TEST(Interop, BitmapsOfEveryDepthAndMethod) {
     const M saved = colour::DefaultReduction;
     colour::DefaultReduction = method;
     for (int bits : {1, 4, 8, 24}) {
-      for (std::uint32_t modulus : bits == 24 ? std::vector<std::uint32_t>(std::begin(rgbValues), std::end(rgbValues))
-                                              : std::vector<std::uint32_t>{1u << bits}) {
-        SCOPED_TRACE("method " + std::to_string(int(method)) + ", " + std::to_string(bits) + " bits, " +
-                     std::to_string(modulus) + " values");
+      for (std::uint32_t modulus :
+           bits == 24 ? std::vector<std::uint32_t>(std::begin(rgbValues), std::end(rgbValues))
+                      : std::vector<std::uint32_t>{1u << bits}) {
+        SCOPED_TRACE("method " + std::to_string(int(method)) + ", " + std::to_string(bits) +
+                     " bits, " + std::to_string(modulus) + " values");
         std::vector<std::uint32_t> values = Pattern(61, 37, modulus, modulus);
         if (bits == 24 && modulus <= 256)
           for (auto& v : values) v = v * 0x010305 & 0xFFFFFF;  // 200 distinct colours
@@ -119,9 +132,11 @@ TEST(Interop, BitmapsOfEveryDepthAndMethod) {
           gif::TGIFFrame& frame = picture.FrameAt(0);
           const std::vector<unsigned> pixels = Pixels(frame);
           for (std::size_t k = 0; k < pixels.size(); ++k) {
-            const std::uint32_t rgb = bits < 24 ? (values[k] < colors.size() ? colors[values[k]] : 0) : values[k];
+            const std::uint32_t rgb =
+                bits < 24 ? (values[k] < colors.size() ? colors[values[k]] : 0) : values[k];
             const tk::TColor expected = (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
-            ASSERT_EQ(frame.Encoded->ColorTable.Color(static_cast<int>(pixels[k])), expected) << "pixel " << k;
+            ASSERT_EQ(frame.Encoded->ColorTable.Color(static_cast<int>(pixels[k])), expected)
+                << "pixel " << k;
           }
         }
         if (HaveIdentify()) {
@@ -139,7 +154,8 @@ TEST(Interop, BitmapsOfEveryDepthAndMethod) {
 
 TEST(Interop, AnimationWithDelaysTransparencyCommentsAndLooping) {
   TGIFImage picture;
-  picture.TakeFrom(MakeBitmap(30, 20, 8, Pattern(30, 20, 5), {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0}).get());
+  picture.TakeFrom(
+      MakeBitmap(30, 20, 8, Pattern(30, 20, 5), {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0}).get());
   picture.AppendFrame(MakeBitmap(10, 12, 4, Pattern(10, 12, 16, 3), {0xFFFFFF, 0x000000}).get());
   picture.AppendFrame(MakeBitmap(300, 7, 1, Pattern(300, 7, 2, 9), {0x00FF00, 0x0000FF}).get());
   picture.FrameAt(0).DelayMs = 120;
@@ -203,7 +219,8 @@ TEST(Interop, CorpusReadWriteRead) {
   int files = 0, frames = 0, identified = 0;
   std::vector<fs::path> paths;
   for (const auto& entry : fs::recursive_directory_iterator(testpaths::CorpusDir()))
-    if (entry.is_regular_file() && entry.path().extension() == ".gif") paths.push_back(entry.path());
+    if (entry.is_regular_file() && entry.path().extension() == ".gif")
+      paths.push_back(entry.path());
   std::sort(paths.begin(), paths.end());
   for (const fs::path& path : paths) {
     const Bytes original = tk::ReadWholeFile(path.string());
@@ -281,7 +298,8 @@ TEST(Interop, CorpusReadWriteRead) {
     }
     ++files;
   }
-  std::printf("%d corpus files (%d frames) written back; %d checked with identify\n", files, frames, identified);
+  std::printf("%d corpus files (%d frames) written back; %d checked with identify\n", files, frames,
+              identified);
   EXPECT_GT(files, 100);
 }
 

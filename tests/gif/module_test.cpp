@@ -24,7 +24,8 @@ namespace {
 // A two-frame picture, both frames encoded.
 Bytes TwoFrameGif() {
   TGIFImage picture;
-  auto first = MakeBitmap(5, 4, 4, Pattern(5, 4, 16), {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
+  auto first =
+      MakeBitmap(5, 4, 4, Pattern(5, 4, 16), {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
   picture.TakeFrom(first.get());
   picture.AppendFrame(MakeBitmap(3, 2, 1, {0, 1, 1, 0, 0, 1}, {0x000000, 0xFFFFFF}).get());
   picture.FrameAt(1).LeftPos = 2;
@@ -62,7 +63,8 @@ TEST(Module, DrawingRoutinesRegisterTheHandAndDragCursors) {
   // Each with its hotspot, a point of its black outline and one of its white inside.
   for (auto [id, name, hotspot, black, white] :
        {std::tuple{14000, "GIFHANDCURSOR", tk::TPoint{5, 0}, tk::TPoint{5, 21}, tk::TPoint{8, 14}},
-        std::tuple{14001, "GIFDRAGCURSOR", tk::TPoint{8, 8}, tk::TPoint{5, 15}, tk::TPoint{8, 9}}}) {
+        std::tuple{14001, "GIFDRAGCURSOR", tk::TPoint{8, 8}, tk::TPoint{5, 15},
+                   tk::TPoint{8, 9}}}) {
     const std::vector<std::uint8_t>* file = tk::Screen().CursorFile(id);
     ASSERT_NE(file, nullptr);
     ASSERT_TRUE(tk::FindResource(nullptr, name, tk::RT_RCDATA).has_value());
@@ -146,7 +148,8 @@ TEST_F(GifClipboard, CopyPutsTheGifBlockAndTheBitmapOfFrameZero) {
   ASSERT_TRUE(tk::Clipboard().HasFormat(gif::GifClipboardFormat));
   ASSERT_TRUE(tk::Clipboard().HasFormat(tk::CF_BITMAP));
   {
-    tk::TGlobalLock block(reinterpret_cast<tk::HGLOBAL>(tk::Clipboard().GetAsHandle(gif::GifClipboardFormat)));
+    tk::TGlobalLock block(
+        reinterpret_cast<tk::HGLOBAL>(tk::Clipboard().GetAsHandle(gif::GifClipboardFormat)));
     const Bytes expected = WithLength(gif);
     EXPECT_EQ(Bytes(block.Data(), block.Data() + block.Size()), expected);
   }
@@ -163,7 +166,8 @@ TEST_F(GifClipboard, CopyPutsTheGifBlockAndTheBitmapOfFrameZero) {
   tk::TBitmap& shown = *read->FrameAt(0).BuiltBitmap;
   tk::TBitmap& original = *picture.FrameAt(0).BuildBitmap();
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(shown.Canvas().Pixels(x, y), original.Canvas().Pixels(x, y));
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(shown.Canvas().Pixels(x, y), original.Canvas().Pixels(x, y));
   EXPECT_EQ(read->FrameAt(1).DelayMs, 100);
 }
 
@@ -204,7 +208,8 @@ TEST_F(GifClipboard, PastingABitmapAloneMakesAOneFramePicture) {
 
   // Any other format without a GIF block fails and leaves the picture as it was.
   ASSERT_TRUE(tk::OpenClipboard());
-  EXPECT_FAILS_WITH(picture.FromClipboard(tk::CF_TEXT, 1, nullptr), tk::EInvalidGraphic, "Unsupported clipboard format");
+  EXPECT_FAILS_WITH(picture.FromClipboard(tk::CF_TEXT, 1, nullptr), tk::EInvalidGraphic,
+                    "Unsupported clipboard format");
   tk::CloseClipboard();
   EXPECT_EQ(picture.FrameCount(), 1);
 }
@@ -218,11 +223,13 @@ TEST_F(GifClipboard, ABlockShorterThanItsLengthFails) {
     std::memcpy(lock.Data(), &length, 4);
     std::memcpy(lock.Data() + 4, gif.data(), gif.size() - 1);
   }
-  tk::Clipboard().SetAsHandle(gif::GifClipboardFormat, reinterpret_cast<tk::THandle>(block.Release()));
+  tk::Clipboard().SetAsHandle(gif::GifClipboardFormat,
+                              reinterpret_cast<tk::THandle>(block.Release()));
   TGIFImage picture;
   picture.TakeFrom(MakeBitmap(1, 1, 8, {0}).get());
   ASSERT_TRUE(tk::OpenClipboard());
-  EXPECT_FAILS_WITH(picture.FromClipboard(gif::GifClipboardFormat, 0, nullptr), tk::EReadError, "Stream read error");
+  EXPECT_FAILS_WITH(picture.FromClipboard(gif::GifClipboardFormat, 0, nullptr), tk::EReadError,
+                    "Stream read error");
   tk::CloseClipboard();
   EXPECT_EQ(picture.FrameCount(), 0);  // reset before the read failed
 }

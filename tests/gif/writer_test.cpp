@@ -29,7 +29,8 @@ struct Made {
 };
 
 std::unique_ptr<tk::TBitmap> SmallBitmap(int bits = 4) {
-  return MakeBitmap(4, 3, bits, Pattern(4, 3, bits == 1 ? 2 : 16), {0x000000, 0xFF0000, 0x00FF00, 0x0000FF});
+  return MakeBitmap(4, 3, bits, Pattern(4, 3, bits == 1 ? 2 : 16),
+                    {0x000000, 0xFF0000, 0x00FF00, 0x0000FF});
 }
 
 TEST(Write, OnePixelPictureByteForByte) {
@@ -37,8 +38,8 @@ TEST(Write, OnePixelPictureByteForByte) {
   Bytes expected;
   expected << "GIF87a" << Bytes{0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00}
            << Bytes{0x10, 0x20, 0x30, 0xFF, 0xFF, 0xFF}
-           << Bytes{0x2C, 0, 0, 0, 0, 0x01, 0x00, 0x01, 0x00, 0x00} << Bytes{0x02, 0x02, 0x44, 0x01, 0x00}
-           << Bytes{0x3B};
+           << Bytes{0x2C, 0, 0, 0, 0, 0x01, 0x00, 0x01, 0x00, 0x00}
+           << Bytes{0x02, 0x02, 0x44, 0x01, 0x00} << Bytes{0x3B};
   EXPECT_EQ(Written(made.picture), expected);
   // The frame keeps its encoded data, and the picture's global table came from it.
   EXPECT_EQ(made.frame().Encoded->PixelData->Size(), 5);
@@ -64,7 +65,8 @@ TEST(Write, NoFramesWritesNothing) {
   TGIFImage picture;
   tk::TMemoryStream out;
   out.WriteU8(7);
-  EXPECT_FAILS_WITH(picture.WriteGIF(out, true), tk::EInvalidGraphicOperation, "No GIF Data to write");
+  EXPECT_FAILS_WITH(picture.WriteGIF(out, true), tk::EInvalidGraphicOperation,
+                    "No GIF Data to write");
   EXPECT_EQ(out.Size(), 1);
 }
 
@@ -124,15 +126,16 @@ TEST(Write, TransparentIndexOnlyForColoursOfTheTable) {
 TEST(Write, EveryGraphicControlExtensionOfAFrameTakesItsDelay) {
   // Two before one image: the largest delay wins on reading, the last one decides the rest.
   Bytes gif = Screen(2, 1, 0x80);
-  gif << Table(2) << GraphicControl(0, 50, 0) << GraphicControl(1 | 2 << 2, 7, 1) << Descriptor(0, 0, 2, 1)
-      << LiteralData(2, {0, 1}) << Bytes{0x3B};
+  gif << Table(2) << GraphicControl(0, 50, 0) << GraphicControl(1 | 2 << 2, 7, 1)
+      << Descriptor(0, 0, 2, 1) << LiteralData(2, {0, 1}) << Bytes{0x3B};
   TGIFImage picture;
   Read(picture, gif);
   EXPECT_EQ(picture.FrameAt(0).DelayMs, 500);
   picture.FrameAt(0).DelayMs = 120;
   picture.FrameAt(0).Disposal = 1;
   const Bytes b = Written(picture);
-  EXPECT_EQ(Slice(b, 13 + 6, 16), (Bytes{0x21, 0xF9, 4, 0, 12, 0, 0, 0, 0x21, 0xF9, 4, 1 | 1 << 2, 12, 0, 1, 0}));
+  EXPECT_EQ(Slice(b, 13 + 6, 16),
+            (Bytes{0x21, 0xF9, 4, 0, 12, 0, 0, 0, 0x21, 0xF9, 4, 1 | 1 << 2, 12, 0, 1, 0}));
   TGIFImage again;
   Read(again, b);
   EXPECT_EQ(again.FrameAt(0).DelayMs, 120);
@@ -143,8 +146,8 @@ TEST(Write, EveryGraphicControlExtensionOfAFrameTakesItsDelay) {
 TEST(Write, ATransparentIndexOfARepeatedColourKeepsItsPlace) {
   // Entries 0 and 2 are both black; index 2 is the transparent one.
   Bytes gif = Screen(3, 1, 0x81);
-  gif << Bytes{0, 0, 0, 9, 9, 9, 0, 0, 0, 7, 7, 7} << GraphicControl(1, 0, 2) << Descriptor(0, 0, 3, 1)
-      << LiteralData(2, {0, 1, 2}) << Bytes{0x3B};
+  gif << Bytes{0, 0, 0, 9, 9, 9, 0, 0, 0, 7, 7, 7} << GraphicControl(1, 0, 2)
+      << Descriptor(0, 0, 3, 1) << LiteralData(2, {0, 1, 2}) << Bytes{0x3B};
   TGIFImage picture;
   Read(picture, gif);
   EXPECT_EQ(picture.FrameAt(0).TransColor, 0u);
@@ -193,21 +196,23 @@ TEST(Write, CommentsOfFramesAndPicture) {
   EXPECT_EQ(Slice(b, b.size() - tail.size(), tail.size()), tail);
   TGIFImage again;
   Read(again, b);
-  EXPECT_EQ(again.ScreenData->CommentLines, (tk::TStringList{longLine.substr(0, 255), longLine.substr(255)}));
+  EXPECT_EQ(again.ScreenData->CommentLines,
+            (tk::TStringList{longLine.substr(0, 255), longLine.substr(255)}));
 }
 
 TEST(WriteSubBlocks, EmptyStringsWriteNothing) {
   tk::TMemoryStream out;
   gif::WriteSubBlocks(out, tk::TStringList{"", std::string(255, 'a'), "", std::string(510, 'b')});
   Bytes expected{255};
-  expected << std::string(255, 'a') << Bytes{255} << std::string(255, 'b') << Bytes{255} << std::string(255, 'b')
-           << Bytes{0};
+  expected << std::string(255, 'a') << Bytes{255} << std::string(255, 'b') << Bytes{255}
+           << std::string(255, 'b') << Bytes{0};
   EXPECT_EQ(Bytes(out.Bytes().begin(), out.Bytes().end()), expected);
 }
 
 TEST(Write, ExtensionsOfEveryKind) {
   gif::TExtensionList list;
-  auto add = [&](gif::TExtensionKind kind, Bytes header, tk::TStringList lines, bool withLines = true) {
+  auto add = [&](gif::TExtensionKind kind, Bytes header, tk::TStringList lines,
+                 bool withLines = true) {
     auto e = std::make_unique<gif::TExtension>();
     e->Kind = kind;
     std::copy(header.begin(), header.end(), e->Header.begin());
@@ -226,8 +231,8 @@ TEST(Write, ExtensionsOfEveryKind) {
   tk::TMemoryStream out;
   gif::WriteExtensions(out, list);
   Bytes expected{0x21, 0xF9, 4, 5, 6, 7, 8, 0, 0x21, 0x01};
-  expected << text << Bytes{1, 't', 0, 0x21, 0xFF} << app << Bytes{2, 'x', 'y', 0} << Bytes{0x21, 0xFE, 1, 'c', 0}
-           << Bytes{0x21, 0xFE, 0};
+  expected << text << Bytes{1, 't', 0, 0x21, 0xFF} << app << Bytes{2, 'x', 'y', 0}
+           << Bytes{0x21, 0xFE, 1, 'c', 0} << Bytes{0x21, 0xFE, 0};
   EXPECT_EQ(Bytes(out.Bytes().begin(), out.Bytes().end()), expected);
 }
 
@@ -240,7 +245,8 @@ TEST(Write, LocalTablesAndDescriptors) {
   Bytes b = Written(made.picture);
   // The second frame: its own table of 2 entries after a descriptor with the flag and depth 1.
   const std::size_t at = b.size() - 1 - second.Encoded->PixelData->Size() - 6 - 10;
-  EXPECT_EQ(Slice(b, at, 16), (Bytes{0x2C, 0x02, 0x01, 3, 0, 3, 0, 2, 0, 0x80, 0, 0, 0, 255, 255, 255}));
+  EXPECT_EQ(Slice(b, at, 16),
+            (Bytes{0x2C, 0x02, 0x01, 3, 0, 3, 0, 2, 0, 0x80, 0, 0, 0, 255, 255, 255}));
   EXPECT_TRUE(second.OwnColorTable);
   EXPECT_EQ(made.picture.LogicalWidth, 0x0105);
   EXPECT_EQ(made.picture.LogicalHeight, 5);

@@ -42,9 +42,10 @@ int Encode(const std::vector<std::string>& arguments) {
   return 0;
 }
 
-const gifkit::Register reg({"encode",
-                            "encode IN.(bmp|ico|cur|ani) OUT.gif [--method histogram|median-cut|fixed784|"
-                            "fixed666|ramps|gray] [--gray]",
-                            "save a bitmap, an icon or an animated cursor as a GIF picture", Encode});
+const gifkit::Register reg(
+    {"encode",
+     "encode IN.(bmp|ico|cur|ani) OUT.gif [--method histogram|median-cut|fixed784|"
+     "fixed666|ramps|gray] [--gray]",
+     "save a bitmap, an icon or an animated cursor as a GIF picture", Encode});
 
 }  // namespace

@@ -28,7 +28,9 @@ T Lookup(const std::pair<const char*, T> (&table)[N], const std::string& name, c
 
 }  // namespace
 
-colour::ReductionMethod gifkit::MethodNamed(const std::string& name) { return Lookup(Methods, name, "method"); }
+colour::ReductionMethod gifkit::MethodNamed(const std::string& name) {
+  return Lookup(Methods, name, "method");
+}
 
 namespace {
 
