@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -38,64 +39,98 @@ int NextInterlacedRow(int y, int h, int& pass) {
 
 namespace {
 
-std::uint64_t LoadLE64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+// Unaligned words of bytes in little-endian order.
+static_assert(std::endian::native == std::endian::little);
+std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
   return v;
 }
+void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
 
 [[noreturn]] void Fail(std::string_view message) {
   throw tk::EInvalidGraphicOperation(std::string(message));
 }
 
-// Where decoded pixels go: the rows of the bottom-up pixel buffer, in plain or interlaced order.
-// The decoder writes one byte per pixel into the current row and asks for the next row when
-// the current one is full. Rows of depth 8 are written in place; rows of depth 1 and 4 are
-// gathered one byte per pixel and packed when they are complete.
+// An expansion that already holds more stacked pixels than this runs round a cycle.
+constexpr int kStackLimit = 4096;
+
+// Where decoded pixels go. The decoder writes one byte per pixel, in the order of the data,
+// into a band of rows; a step of the decoder writes at most kStepBytes bytes (a string and the
+// bytes beyond it that whole-word stores touch). When the band has filled up to FlushAt, Flush
+// moves its complete rows to their places in the bottom-up pixel buffer, in plain or interlaced
+// order and packed to 1 or 4 bits, and keeps the row begun.
 class PixelRows {
  public:
+  static constexpr std::size_t kStepBytes = kStackLimit + 16;
+
   PixelRows(std::uint8_t* pixels, int width, int height, int depth, bool interlaced)
       : pixels_(pixels),
         rowBytes_(tk::DibRowBytes(width, depth)),
-        width_(width),
+        width_(static_cast<std::size_t>(std::max(width, 0))),
         height_(width > 0 ? std::max(height, 0) : 0),
         depth_(depth),
-        interlaced_(interlaced) {
-    if (depth_ < 8) gather_.resize(static_cast<std::size_t>(std::max(width, 0)));
+        interlaced_(interlaced),
+        rowsLeft_(static_cast<std::size_t>(height_)),
+        bandBytes_(std::max<std::size_t>(width_, kBandBytes)),
+        band_(std::make_unique_for_overwrite<std::uint8_t[]>(bandBytes_ + kStepBytes)) {
+    SetFlushPoint();
   }
 
-  // The first row, or null when there is none.
-  std::uint8_t* FirstRow() { return height_ > 0 ? Row() : nullptr; }
+  std::uint8_t* Begin() const { return band_.get(); }
+  // Where the next flush is due; when the last row is complete, it is due at the latest.
+  const std::uint8_t* FlushAt() const { return flushAt_; }
+  bool Complete() const { return rowsLeft_ == 0; }
 
-  // Finishes the current row; the next row, or null when the image is complete.
-  std::uint8_t* NextRow() {
-    if (depth_ < 8) Pack(width_);
-    y_ = interlaced_ ? NextInterlacedRow(y_, height_, pass_) : y_ + 1;
-    return y_ < height_ ? Row() : nullptr;
+  // Moves the complete rows of the band [Begin, out) to the pixel buffer; the new write position.
+  std::uint8_t* Flush(std::uint8_t* out) {
+    const std::uint8_t* in = band_.get();
+    std::size_t rows = std::min(static_cast<std::size_t>(out - in) / width_, rowsLeft_);
+    for (; rows > 0; --rows, in += width_) {
+      Put(in, width_);
+      y_ = interlaced_ ? NextInterlacedRow(y_, height_, pass_) : y_ + 1;
+      --rowsLeft_;
+    }
+    std::size_t rest = rowsLeft_ > 0 ? static_cast<std::size_t>(out - in) : 0;
+    std::memmove(band_.get(), in, rest);
+    SetFlushPoint();
+    return band_.get() + rest;
   }
 
-  // Packs the first count pixels of a row left incomplete when decoding ended.
-  void Finish(int count) {
-    if (depth_ < 8 && count > 0 && y_ < height_) Pack(count);
+  // Moves what was decoded when decoding ended early: the complete rows, and the pixels of the
+  // row begun when partial is set.
+  void Finish(std::uint8_t* out, bool partial) {
+    if (Complete()) return;
+    out = Flush(out);
+    std::size_t count = static_cast<std::size_t>(out - band_.get());
+    if (partial && count > 0) Put(band_.get(), count);
   }
 
  private:
-  std::uint8_t* RowStart(int y) const { return pixels_ + (height_ - 1 - y) * rowBytes_; }
-  std::uint8_t* Row() { return depth_ < 8 ? gather_.data() : RowStart(y_); }
+  // Bytes of the band before a flush is due (at least one row).
+  static constexpr std::size_t kBandBytes = 16384;
 
-  // Packs gathered pixels into row y_, the leftmost pixel in the highest bits.
-  void Pack(int count) {
-    std::uint8_t* out = RowStart(y_);
-    const std::uint8_t* in = gather_.data();
-    if (depth_ == 4) {
-      int i = 0;
+  void SetFlushPoint() {
+    flushAt_ = band_.get() + (rowsLeft_ > bandBytes_ / std::max<std::size_t>(width_, 1)
+                                  ? bandBytes_
+                                  : rowsLeft_ * width_);
+  }
+
+  // Writes count pixels into row y_, packed to the row depth, the leftmost pixel in the highest
+  // bits.
+  void Put(const std::uint8_t* in, std::size_t count) {
+    std::uint8_t* out = pixels_ + (height_ - 1 - y_) * rowBytes_;
+    if (depth_ == 8) {
+      std::memcpy(out, in, count);
+    } else if (depth_ == 4) {
+      std::size_t i = 0;
       for (; i + 1 < count; i += 2) *out++ = static_cast<std::uint8_t>((in[i] & 15) << 4 | (in[i + 1] & 15));
       if (i < count) *out = static_cast<std::uint8_t>((in[i] & 15) << 4);
     } else {
-      for (int i = 0; i < count; i += 8) {
+      for (std::size_t i = 0; i < count; i += 8) {
         unsigned byte = 0;
-        int n = std::min(8, count - i);
-        for (int k = 0; k < n; ++k) byte |= (in[i + k] & 1u) << (7 - k);
+        std::size_t n = std::min<std::size_t>(8, count - i);
+        for (std::size_t k = 0; k < n; ++k) byte |= (in[i + k] & 1u) << (7 - k);
         *out++ = static_cast<std::uint8_t>(byte);
       }
     }
@@ -103,10 +138,14 @@ class PixelRows {
 
   std::uint8_t* pixels_;
   std::int64_t rowBytes_;
-  int width_, height_, depth_;
+  std::size_t width_;
+  int height_, depth_;
   bool interlaced_;
   int y_ = 0, pass_ = 0;
-  std::vector<std::uint8_t> gather_;
+  std::size_t rowsLeft_;
+  std::size_t bandBytes_;
+  std::unique_ptr<std::uint8_t[]> band_;
+  const std::uint8_t* flushAt_ = nullptr;
 };
 
 // The sub-blocks of an LZW chain. The codes are read from the chain in place, one sub-block at
@@ -151,17 +190,47 @@ class SubBlocks {
   bool ended_ = false;
 };
 
-// The string table: prefix code and last pixel of each code's string, and the string's length
-// (kept for strings built from valid codes only; see Decode).
-struct StringTable {
-  std::array<std::uint16_t, 4096> prefix{};
-  std::array<std::uint8_t, 4096> suffix{};
-  std::array<std::uint16_t, 4096> length{};
-  std::array<std::uint8_t, 4100> stack{};
+// An entry of the string table. prefix and suffix are the table of the code stream: the code of
+// the string without its last pixel, and that pixel. The rest describes strings built from valid
+// codes only (see Decode), so that they are written without walking the prefixes pixel by
+// pixel: the string is its head's string followed by up to 8 pixels of tail.
+struct Entry {
+  std::uint64_t tail;     // the last ((length - 1) mod 8) + 1 pixels, the first in the lowest byte, 0 above
+  std::uint16_t head;     // a code whose string is the rest (a multiple of 8 pixels long, walked by heads)
+  std::uint16_t length;   // pixels in the string
+  std::uint16_t prefix;
+  std::uint8_t suffix;
+  std::uint8_t first;     // the string's first pixel
 };
 
-// An expansion that already holds more stacked pixels than this runs round a cycle.
-constexpr int kStackLimit = 4096;
+// Writes the string of a valid entry at out, and up to 7 bytes beyond it; returns its end.
+inline std::uint8_t* WriteString(const Entry* table, unsigned code, std::uint8_t* out) {
+  const Entry* e = &table[code];
+  const unsigned n = e->length;
+  std::uint8_t* p = out + (n - 1 - ((n - 1) & 7));
+  Store64(p, e->tail);
+  while (p != out) {
+    e = &table[e->head];
+    p -= 8;
+    Store64(p, e->tail);
+  }
+  return out + n;
+}
+
+// Sets a new entry: the string of previous (a valid entry when valid is set) and the pixel.
+inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_t pixel, bool valid) {
+  Entry& e = table[code];
+  e.prefix = static_cast<std::uint16_t>(previous);
+  e.suffix = pixel;
+  if (!valid) return;
+  const Entry& p = table[previous];
+  const unsigned length = p.length;
+  const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
+  e.length = static_cast<std::uint16_t>(length + 1);
+  e.first = p.first;
+  e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
+  e.head = used ? p.head : static_cast<std::uint16_t>(previous);
+}
 
 // With kReport, the progress event hears of every step of the decoding loop; without it the
 // loop carries no trace of progress at all.
@@ -186,181 +255,190 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
   const unsigned firstFree = clearCode + 2;
   const unsigned pixelMask = (1u << std::clamp(bitDepth, 1, 8)) - 1;
 
-  // The string table. The codes below ClearCode are their own strings: one pixel, the code
-  // masked to the pixel depth.
-  auto table = std::make_unique<StringTable>();
-  std::uint16_t* const prefix = table->prefix.data();
-  std::uint8_t* const suffix = table->suffix.data();
-  std::uint16_t* const length = table->length.data();
-  std::uint8_t* const stack = table->stack.data();
+  // The string table, zero-filled. The codes below ClearCode are their own strings: one pixel,
+  // the code masked to the pixel depth.
+  auto entries = std::make_unique<Entry[]>(4096);
+  Entry* const table = entries.get();
   for (unsigned c = 0; c < clearCode; ++c) {
-    length[c] = 1;
-    suffix[c] = static_cast<std::uint8_t>(c & pixelMask);
+    table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
+    table[c].length = 1;
   }
+  std::array<std::uint8_t, kStackLimit + 2> stack;
 
-  // The output position: out within the current row, which ends at rowEnd; out is null once
-  // the image is complete.
   PixelRows rows(pixels, width, height, rowDepth, interlaced);
-  std::uint8_t* out = rows.FirstRow();
-  std::uint8_t* rowEnd = out ? out + width : nullptr;
-  auto advance = [&](int n) {  // n pixels were written at out, n <= rowEnd - out
-    out += n;
-    if (out == rowEnd) {
-      out = rows.NextRow();
-      rowEnd = out ? out + width : nullptr;
-    }
-  };
-  auto storeRun = [&](const std::uint8_t* p, int n) {  // pixels beyond the last row are dropped
-    while (n > 0 && out) {
-      int k = std::min<int>(n, static_cast<int>(rowEnd - out));
-      std::memcpy(out, p, static_cast<std::size_t>(k));
-      p += k;
-      n -= k;
-      advance(k);
-    }
+  std::uint8_t* out = rows.Begin();
+  const std::uint8_t* flushAt = rows.FlushAt();
+  bool complete = rows.Complete();
+  auto flush = [&] {
+    out = rows.Flush(out);
+    flushAt = rows.FlushAt();
+    complete = rows.Complete();
   };
 
-  // FetchCode: the codes are packed least significant bit first; the bits taken in but not yet
-  // used wait in an accumulator.
+  // FetchCode: the codes are packed least significant bit first into the data bytes of the
+  // sub-blocks. A sub-block is taken in only when the bits in the buffer run short of a code:
+  // the bytes not yet used (at most 3) move to the front and the sub-block's bytes follow them.
+  // A code is read with one word load; the buffer has room for a word beyond its last byte.
   SubBlocks blocks(base, size, start + 1);
   auto report = [&] {
     if constexpr (kReport)
       progress->Progress(progress, tk::TProgressStage::Running, blocks.PercentDone(), false, {},
                          "");
   };
-  const std::uint8_t* in = nullptr;
-  const std::uint8_t* inEnd = nullptr;
-  std::uint64_t acc = 0;
-  int bits = 0;
+  std::array<std::uint8_t, 3 + 255 + 8> buffer{};
+  std::size_t position = 0;  // in bits
+  std::size_t valid = 0;     // bits in the buffer
   int codeWidth = codeSize + 1;
   unsigned codeMask = (1u << codeWidth) - 1;
   auto fetchCode = [&]() -> unsigned {
-    while (bits < codeWidth) {
-      std::size_t left = static_cast<std::size_t>(inEnd - in);
-      if (left >= 8) {
-        int take = (63 - bits) >> 3;
-        acc |= LoadLE64(in) << bits;
-        bits += take * 8;
-        in += take;
-        acc &= (std::uint64_t{1} << bits) - 1;
-      } else if (left > 0) {
-        acc |= std::uint64_t{*in++} << bits;
-        bits += 8;
-      } else {
-        SubBlocks::Block block = blocks.Next();
-        if (!block.data) return EndOfCodes;
-        in = block.data;
-        inEnd = block.end;
-      }
+    while (position + codeWidth > valid) [[unlikely]] {
+      const SubBlocks::Block block = blocks.Next();
+      if (!block.data) return EndOfCodes;
+      const std::size_t used = position / 8;
+      Store64(buffer.data(), Load64(buffer.data() + used));
+      position %= 8;
+      valid -= 8 * used;
+      const std::size_t length = static_cast<std::size_t>(block.end - block.data);
+      std::memcpy(buffer.data() + valid / 8, block.data, length);
+      valid += 8 * length;
     }
-    unsigned code = static_cast<unsigned>(acc) & codeMask;
-    acc >>= codeWidth;
-    bits -= codeWidth;
+    const unsigned code =
+        static_cast<unsigned>(Load64(buffer.data() + position / 8) >> position % 8) & codeMask;
+    position += codeWidth;
     return code;
   };
 
-  unsigned widthLimit = 1u << codeWidth;
   unsigned nextFree = firstFree;  // the table is full when it reaches 4096
+  auto addEntry = [&](unsigned previous, std::uint8_t pixel, bool valid) {
+    SetEntry(table, nextFree, previous, pixel, valid);
+    ++nextFree;
+    if (nextFree > codeMask && codeWidth < 12) {
+      ++codeWidth;
+      codeMask = codeMask * 2 + 1;
+    }
+  };
   // The codes below validEnd are strings of the current table built from valid codes only:
   // nextFree, or ClearCode once damaged data has built an entry on a code that was not (then
-  // the lengths are no longer known, and until the next ClearCode strings are expanded pixel
-  // by pixel with the cycle check). ClearCode and EndCode are never asked about.
+  // until the next ClearCode strings are expanded pixel by pixel with the cycle check).
+  // ClearCode and EndCode are never asked about.
   unsigned validEnd = firstFree;
+  // The codes below fastEnd take the plain path: the table is valid and so is the previous
+  // code; the code after the last entry is among them.
+  unsigned fastEnd = 0;
   unsigned previous = 0;
   std::uint8_t firstPixel = 0;
 
-  unsigned code = fetchCode();
-  if (code != clearCode && code != endCode && code != EndOfCodes) {
-    // Data that does not begin with a ClearCode starts with a fresh table all the same.
-    previous = code;
-    firstPixel = static_cast<std::uint8_t>(code & pixelMask);
-    if (out) {
-      *out = firstPixel;
-      advance(1);
-    }
+  unsigned code = EndOfCodes;
+  try {
     code = fetchCode();
-  }
-
-  while (code != endCode && code != EndOfCodes && out) {
-    if (code == clearCode) {
-      codeWidth = codeSize + 1;
-      widthLimit = 1u << codeWidth;
-      codeMask = widthLimit - 1;
-      nextFree = validEnd = firstFree;
+    if (code != clearCode && code != endCode && code != EndOfCodes) {
+      // Data that does not begin with a ClearCode starts with a fresh table all the same.
+      previous = code;
+      firstPixel = static_cast<std::uint8_t>(code & pixelMask);
+      if (!complete) {
+        *out++ = firstPixel;
+        if (out >= flushAt) flush();
+      }
+      if (!clamped && previous < validEnd) fastEnd = nextFree + 1;
       code = fetchCode();
-      // A further ClearCode only resets again; an EndCode ends the image.
-      if (code == clearCode) {
-        report();
+    }
+
+    while (code != endCode && code != EndOfCodes && !complete) {
+      if (code < fastEnd && code - clearCode >= 2) {
+        // The plain path, in a loop of its own: the new entry is the previous string and the
+        // first pixel of this one, whose string is then written from its tails. The code after
+        // the last entry is the previous string and that string's first pixel.
+        do {
+          if (nextFree < 4096) addEntry(previous, table[code < nextFree ? code : previous].first, true);
+          out = WriteString(table, code, out);
+          previous = code;
+          if (out >= flushAt) [[unlikely]] {
+            flush();
+            if (complete) break;
+          }
+          code = fetchCode();
+          report();
+        } while (code <= nextFree && code - clearCode >= 2);
+        if (complete) {
+          code = fetchCode();
+          report();
+        }
+        firstPixel = table[previous].first;
+        validEnd = nextFree;
+        fastEnd = nextFree + 1;
         continue;
       }
-      previous = code;
-      if (code == endCode || code == EndOfCodes) break;
-      firstPixel = static_cast<std::uint8_t>(code & pixelMask);
-      *out = firstPixel;
-      advance(1);
-    } else {
-      // After a clamped code size only the codes that open a fresh table are stored.
-      if (clamped) break;
-      unsigned c = code;
-      const bool repeat = code >= nextFree;  // not yet in the table: previous string + its first pixel
-      if (repeat) c = previous;
-      if (c < validEnd) {
-        // The length is known: write the string from its last pixel back to its first,
-        // straight into the row when it fits, else onto the stack.
-        int n = length[c] + (repeat ? 1 : 0);
-        const bool direct = n <= rowEnd - out;
-        std::uint8_t* p = (direct ? out : stack) + n - 1;
-        if (repeat) *p-- = firstPixel;
-        while (c >= clearCode) {
-          *p-- = suffix[c];
-          c = prefix[c];
+      if (code == clearCode) {
+        codeWidth = codeSize + 1;
+        codeMask = (1u << codeWidth) - 1;
+        nextFree = validEnd = firstFree;
+        fastEnd = 0;
+        code = fetchCode();
+        // A further ClearCode only resets again; an EndCode ends the image.
+        if (code == clearCode) {
+          report();
+          continue;
         }
-        *p = firstPixel = suffix[c];
-        if (direct) advance(n);
-        else storeRun(stack, n);
+        previous = code;
+        if (code == endCode || code == EndOfCodes) break;
+        firstPixel = static_cast<std::uint8_t>(code & pixelMask);
+        *out++ = firstPixel;
+        if (!clamped && previous < validEnd) fastEnd = nextFree + 1;
       } else {
-        validEnd = clearCode;
-        int sp = 0;
-        if (repeat) stack[sp++] = firstPixel;
-        while (c >= clearCode) {
-          if (sp > kStackLimit) {
-            if (!tolerate) Fail(SDataCorrupt);
-            damaged = true;
-            break;
+        // After a clamped code size only the codes that open a fresh table are stored.
+        if (clamped) break;
+        unsigned c = code;
+        const bool repeat = code >= nextFree;  // not yet in the table: previous string + its first pixel
+        if (repeat) c = previous;
+        if (c < validEnd) {
+          out = WriteString(table, c, out);
+          if (repeat) *out++ = firstPixel;
+          firstPixel = table[c].first;
+        } else {
+          // Damaged data: pixel by pixel through the prefixes, watching for a cycle.
+          validEnd = clearCode;
+          int sp = 0;
+          if (repeat) stack[sp++] = firstPixel;
+          while (c >= clearCode) {
+            if (sp > kStackLimit) {
+              if (!tolerate) Fail(SDataCorrupt);
+              damaged = true;
+              break;
+            }
+            stack[sp++] = table[c].suffix;
+            c = table[c].prefix;
           }
-          stack[sp++] = suffix[c];
-          c = prefix[c];
+          if (damaged) break;
+          stack[sp++] = firstPixel = static_cast<std::uint8_t>(c & pixelMask);
+          out = std::reverse_copy(stack.begin(), stack.begin() + sp, out);
         }
-        if (damaged) break;
-        stack[sp++] = firstPixel = static_cast<std::uint8_t>(c & pixelMask);
-        std::reverse(stack, stack + sp);
-        storeRun(stack, sp);
-      }
-      if (nextFree < 4096) {
-        const bool valid = previous < validEnd;
-        prefix[nextFree] = static_cast<std::uint16_t>(previous);
-        suffix[nextFree] = firstPixel;
-        length[nextFree] = valid ? static_cast<std::uint16_t>(length[previous] + 1) : 0;
-        ++nextFree;
-        validEnd = valid && validEnd != clearCode ? nextFree : clearCode;
-        if (nextFree == widthLimit && codeWidth < 12) {
-          ++codeWidth;
-          widthLimit <<= 1;
-          codeMask = widthLimit - 1;
+        if (nextFree < 4096) {
+          const bool valid = previous < validEnd;
+          addEntry(previous, firstPixel, valid);
+          validEnd = valid && validEnd != clearCode ? nextFree : clearCode;
         }
+        previous = code;
+        fastEnd = validEnd == nextFree && previous < validEnd ? nextFree + 1 : 0;
       }
-      previous = code;
+      if (out >= flushAt) flush();
+      code = fetchCode();
+      report();
     }
-    code = fetchCode();
-    report();
+  } catch (...) {
+    // What was decoded stays: the complete rows, and the row begun at 8 bits per pixel.
+    rows.Finish(out, rowDepth == 8);
+    throw;
   }
 
-  if (code == EndOfCodes && out) {
+  if (code == EndOfCodes && !complete) {
     // The data ran out while rows remain: a truncated image.
-    if (!tolerate) Fail(tk::SReadError);
+    if (!tolerate) {
+      rows.Finish(out, rowDepth == 8);
+      Fail(tk::SReadError);
+    }
     damaged = true;
   }
-  if (out) rows.Finish(static_cast<int>(width - (rowEnd - out)));
+  rows.Finish(out, true);
   data.SetPosition(static_cast<std::int64_t>(blocks.Position()));
   return damaged;
 }
