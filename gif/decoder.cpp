@@ -46,7 +46,9 @@ std::uint64_t Load64(const std::uint8_t* p) {
   std::memcpy(&v, p, 8);
   return v;
 }
-void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
+void Store64(std::uint8_t* p, std::uint64_t v) {
+  std::memcpy(p, &v, 8);
+}
 
 [[noreturn]] void Fail(std::string_view message) {
   throw tk::EInvalidGraphicOperation(std::string(message));
@@ -124,7 +126,8 @@ class PixelRows {
       std::memcpy(out, in, count);
     } else if (depth_ == 4) {
       std::size_t i = 0;
-      for (; i + 1 < count; i += 2) *out++ = static_cast<std::uint8_t>((in[i] & 15) << 4 | (in[i + 1] & 15));
+      for (; i + 1 < count; i += 2)
+        *out++ = static_cast<std::uint8_t>((in[i] & 15) << 4 | (in[i + 1] & 15));
       if (i < count) *out = static_cast<std::uint8_t>((in[i] & 15) << 4);
     } else {
       for (std::size_t i = 0; i < count; i += 8) {
@@ -193,14 +196,15 @@ class SubBlocks {
 // An entry of the string table. prefix and suffix are the table of the code stream: the code of
 // the string without its last pixel, and that pixel. The rest describes strings built from valid
 // codes only (see Decode), so that they are written without walking the prefixes pixel by
-// pixel: the string is its head's string followed by up to 8 pixels of tail.
+// pixel: a string is the string of its head, a multiple of 8 pixels long, followed by its tail,
+// its last ((length - 1) mod 8) + 1 pixels (the first in the lowest byte, 0 above them).
 struct Entry {
-  std::uint64_t tail;     // the last ((length - 1) mod 8) + 1 pixels, the first in the lowest byte, 0 above
-  std::uint16_t head;     // a code whose string is the rest (a multiple of 8 pixels long, walked by heads)
-  std::uint16_t length;   // pixels in the string
+  std::uint64_t tail;
+  std::uint16_t head;
+  std::uint16_t length;
   std::uint16_t prefix;
   std::uint8_t suffix;
-  std::uint8_t first;     // the string's first pixel
+  std::uint8_t first;  // the string's first pixel
 };
 
 // Writes the string of a valid entry at out, and up to 7 bytes beyond it; returns its end.
@@ -218,7 +222,8 @@ inline std::uint8_t* WriteString(const Entry* table, unsigned code, std::uint8_t
 }
 
 // Sets a new entry: the string of previous (a valid entry when valid is set) and the pixel.
-inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_t pixel, bool valid) {
+inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_t pixel,
+                     bool valid) {
   Entry& e = table[code];
   e.prefix = static_cast<std::uint16_t>(previous);
   e.suffix = pixel;
@@ -292,16 +297,16 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
   unsigned codeMask = (1u << codeWidth) - 1;
   auto fetchCode = [&]() -> unsigned {
     while (position + codeWidth > valid) [[unlikely]] {
-      const SubBlocks::Block block = blocks.Next();
-      if (!block.data) return EndOfCodes;
-      const std::size_t used = position / 8;
-      Store64(buffer.data(), Load64(buffer.data() + used));
-      position %= 8;
-      valid -= 8 * used;
-      const std::size_t length = static_cast<std::size_t>(block.end - block.data);
-      std::memcpy(buffer.data() + valid / 8, block.data, length);
-      valid += 8 * length;
-    }
+        const SubBlocks::Block block = blocks.Next();
+        if (!block.data) return EndOfCodes;
+        const std::size_t used = position / 8;
+        Store64(buffer.data(), Load64(buffer.data() + used));
+        position %= 8;
+        valid -= 8 * used;
+        const std::size_t length = static_cast<std::size_t>(block.end - block.data);
+        std::memcpy(buffer.data() + valid / 8, block.data, length);
+        valid += 8 * length;
+      }
     const unsigned code =
         static_cast<unsigned>(Load64(buffer.data() + position / 8) >> position % 8) & codeMask;
     position += codeWidth;
@@ -349,7 +354,8 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
         // first pixel of this one, whose string is then written from its tails. The code after
         // the last entry is the previous string and that string's first pixel.
         do {
-          if (nextFree < 4096) addEntry(previous, table[code < nextFree ? code : previous].first, true);
+          if (nextFree < 4096)
+            addEntry(previous, table[code < nextFree ? code : previous].first, true);
           out = WriteString(table, code, out);
           previous = code;
           if (out >= flushAt) [[unlikely]] {
@@ -388,7 +394,8 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
         // After a clamped code size only the codes that open a fresh table are stored.
         if (clamped) break;
         unsigned c = code;
-        const bool repeat = code >= nextFree;  // not yet in the table: previous string + its first pixel
+        const bool repeat =
+            code >= nextFree;  // not yet in the table: previous string + its first pixel
         if (repeat) c = previous;
         if (c < validEnd) {
           out = WriteString(table, c, out);
@@ -451,8 +458,8 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth,
-                                      tolerate, pixels, progress)
+    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth, tolerate,
+                                      pixels, progress)
                        : Decode<false>(data, width, height, rowDepth, interlaced, bitDepth,
                                        tolerate, pixels, nullptr);
   } catch (const std::exception& e) {
@@ -523,8 +530,8 @@ void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  bool damaged = DecodePixels(data, item.ItemWidth, item.ItemHeight, depth, IsInterlaced, item.BitDepth,
-                              TolerateDamage, file + pixelOffset, ParentImage);
+  bool damaged = DecodePixels(data, item.ItemWidth, item.ItemHeight, depth, IsInterlaced,
+                              item.BitDepth, TolerateDamage, file + pixelOffset, ParentImage);
   if (damaged) DataDamaged = true;
   target.SetPosition(0);
 }
