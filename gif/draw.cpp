@@ -1,6 +1,7 @@
 // Frames as bitmaps, the drawing of frames and pictures, and the keyed stretch drawing.
 #include "gif/draw.h"
 
+#include "gif/decoder.h"
 #include "gif/gif.h"
 
 namespace gif {
@@ -10,12 +11,28 @@ namespace gif {
 tk::TBitmap* TGIFFrame::BuildBitmap() {
   if (BuiltBitmap && !BuiltBitmap->IsEmpty()) return BuiltBitmap.get();
   NewBitmap();
-  if (!Encoded->HasPixelData()) return BuiltBitmap.get();
-  tk::TMemoryStream image;
-  DecodeToDIB(image);
-  BuiltBitmap->LoadStream(image);
-  // A monochrome bitmap stays device-independent; any other is converted for the display.
-  if (!BuiltBitmap->Monochrome()) BuiltBitmap->SetHandleType(tk::TBitmapHandleType::bmDDB);
+  const TGIFItem& item = *Encoded;
+  if (!item.HasPixelData()) return BuiltBitmap.get();
+  try {
+    // A 2-colour frame stays a 1-bit bitmap; any other becomes a 32-bit device bitmap. One the
+    // device cannot hold is refused before any decoding.
+    const int bits = RowDepthFor(item.BitDepth) == 1 ? 1 : 32;
+    if (item.ItemWidth >= 0 && item.ItemHeight >= 0 &&
+        !tk::BitmapSizeAllowed(item.ItemWidth, item.ItemHeight, bits))
+      throw tk::EOutOfResources(tk::Format(
+          tk::SBitmapTooLarge,
+          {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}, std::int64_t{bits}}));
+    tk::TMemoryStream image;
+    DecodeToDIB(image);
+    // The bitmap reads the image in place: the bitmap file without its 14-byte file header.
+    BuiltBitmap->LoadFromPackedDib(image.Bytes().subspan(14));
+    if (!BuiltBitmap->Monochrome()) BuiltBitmap->SetHandleType(tk::TBitmapHandleType::bmDDB);
+  } catch (...) {
+    // Whatever step failed, the frame is left with an empty bitmap, so that the next request
+    // starts again.
+    NewBitmap();
+    throw;
+  }
   return BuiltBitmap.get();
 }
 
@@ -35,13 +52,15 @@ void TGIFImage::DrawInRect(tk::TCanvas& canvas, const tk::TRect& rect) {
 }
 
 void TGIFFrame::GiveTo(tk::TPersistent* target) {
-  if (dynamic_cast<TGIFFrame*>(target) || dynamic_cast<TGIFImage*>(target)) return target->TakeFrom(this);
+  if (dynamic_cast<TGIFFrame*>(target) || dynamic_cast<TGIFImage*>(target))
+    return target->TakeFrom(this);
   auto* graphic = dynamic_cast<tk::TGraphic*>(target);
   if (!graphic) return TPersistent::GiveTo(target);
   graphic->TakeFrom(BuildBitmap());
   auto* bitmap = dynamic_cast<tk::TBitmap*>(target);
   if (bitmap && TransColor != NoColor) {
-    bitmap->SetTransparentColor(tk::GetNearestColor(bitmap->Canvas().Handle(), tk::ColorToRGB(TransColor)));
+    bitmap->SetTransparentColor(
+        tk::GetNearestColor(bitmap->Canvas().Handle(), tk::ColorToRGB(TransColor)));
     bitmap->SetTransparent(true);
   }
 }
@@ -56,10 +75,10 @@ void TGIFImage::GiveTo(tk::TPersistent* target) {
 
 // ---- Keyed stretch drawing
 
-void DrawBitmapKeyed(tk::TCanvas& canvas, int x, int y, int width, int height, const tk::TRect& source,
-                     tk::TBitmap& bitmap, tk::TColor key) {
-  StretchBitmapKeyed(canvas, bitmap, key, x, y, width, height, source.Left, source.Top, source.Width(),
-                     source.Height());
+void DrawBitmapKeyed(tk::TCanvas& canvas, int x, int y, int width, int height,
+                     const tk::TRect& source, tk::TBitmap& bitmap, tk::TColor key) {
+  StretchBitmapKeyed(canvas, bitmap, key, x, y, width, height, source.Left, source.Top,
+                     source.Width(), source.Height());
 }
 
 namespace {
@@ -67,7 +86,8 @@ namespace {
 // Locks a canvas and silences its before-change notification while it is the source of a copy.
 class QuietCanvas {
  public:
-  explicit QuietCanvas(tk::TCanvas& canvas) : canvas_(canvas), changing_(std::move(canvas.OnChanging)) {
+  explicit QuietCanvas(tk::TCanvas& canvas)
+      : canvas_(canvas), changing_(std::move(canvas.OnChanging)) {
     canvas_.OnChanging = nullptr;
     canvas_.Lock();
   }
@@ -85,8 +105,8 @@ class QuietCanvas {
 
 }  // namespace
 
-void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key, int x, int y, int width,
-                        int height, int sx, int sy, int swidth, int sheight) {
+void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key, int x, int y,
+                        int width, int height, int sx, int sy, int swidth, int sheight) {
   if (width <= 0) width = bitmap.Width();
   if (height <= 0) height = bitmap.Height();
   if (swidth <= 0 || sheight <= 0) {
@@ -99,7 +119,8 @@ void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key
   tk::TCanvas& source = bitmap.Canvas();
   QuietCanvas quiet(source);
   if (key == NoColor) {
-    tk::StretchBlt(canvas.Handle(), x, y, width, height, source.Handle(), sx, sy, swidth, sheight, canvas.CopyMode());
+    tk::StretchBlt(canvas.Handle(), x, y, width, height, source.Handle(), sx, sy, swidth, sheight,
+                   canvas.CopyMode());
     return;
   }
   if (key == DefaultColor) key = source.Pixels(0, bitmap.Height() - 1);
@@ -108,8 +129,8 @@ void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key
                   bitmap.CurrentPalette(), key);
 }
 
-void KeyedStretchBlt(tk::HDC dest, int x, int y, int width, int height, tk::HDC source, int sx, int sy,
-                     int swidth, int sheight, tk::HPALETTE palette, tk::COLORREF key) {
+void KeyedStretchBlt(tk::HDC dest, int x, int y, int width, int height, tk::HDC source, int sx,
+                     int sy, int swidth, int sheight, tk::HPALETTE palette, tk::COLORREF key) {
   if (width <= 0 || height <= 0 || swidth <= 0 || sheight <= 0) return;
   // Four memory contexts and their bitmaps: two masks of the source size, the composition at
   // the destination size and a copy of the source. Everything is released in the reverse
@@ -123,8 +144,8 @@ void KeyedStretchBlt(tk::HDC dest, int x, int y, int width, int height, tk::HDC 
   tk::UniqueBitmap inverseMask(tk::CreateBitmap(swidth, sheight, 1, 1));
   tk::UniqueBitmap composition(tk::CreateCompatibleBitmap(dest, width, height));
   tk::UniqueBitmap sourceCopy(tk::CreateCompatibleBitmap(dest, swidth, sheight));
-  if (!inverseMaskDC || !maskDC || !compositionDC || !sourceCopyDC || !mask || !inverseMask || !composition ||
-      !sourceCopy)
+  if (!inverseMaskDC || !maskDC || !compositionDC || !sourceCopyDC || !mask || !inverseMask ||
+      !composition || !sourceCopy)
     throw tk::EOutOfResources(std::string(tk::SOutOfResources));
   tk::BitmapSelection selectMask(maskDC.get(), mask.get());
   tk::BitmapSelection selectInverse(inverseMaskDC.get(), inverseMask.get());
@@ -154,9 +175,11 @@ void KeyedStretchBlt(tk::HDC dest, int x, int y, int width, int height, tk::HDC 
 
   // The present background where the key colour was, the source elsewhere.
   tk::BitBlt(compositionDC.get(), 0, 0, width, height, dest, x, y, tk::SRCCOPY);
-  tk::StretchBlt(compositionDC.get(), 0, 0, width, height, maskDC.get(), 0, 0, swidth, sheight, tk::SRCAND);
+  tk::StretchBlt(compositionDC.get(), 0, 0, width, height, maskDC.get(), 0, 0, swidth, sheight,
+                 tk::SRCAND);
   tk::BitBlt(sourceCopyDC.get(), 0, 0, swidth, sheight, inverseMaskDC.get(), 0, 0, tk::SRCAND);
-  tk::StretchBlt(compositionDC.get(), 0, 0, width, height, sourceCopyDC.get(), 0, 0, swidth, sheight, tk::SRCPAINT);
+  tk::StretchBlt(compositionDC.get(), 0, 0, width, height, sourceCopyDC.get(), 0, 0, swidth,
+                 sheight, tk::SRCPAINT);
   tk::BitBlt(dest, x, y, width, height, compositionDC.get(), 0, 0, tk::SRCCOPY);
 }
 
@@ -167,6 +190,8 @@ std::unique_ptr<std::uint8_t[]> AllocZeroed(std::int64_t count) {
   return std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
 }
 
-void FreeAllocated(std::unique_ptr<std::uint8_t[]>& block) { block.reset(); }
+void FreeAllocated(std::unique_ptr<std::uint8_t[]>& block) {
+  block.reset();
+}
 
 }  // namespace gif

@@ -3,6 +3,9 @@
 // pictures to bitmaps, and decode-first reading.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+
 #include "gif/draw.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
@@ -178,6 +181,69 @@ TEST(BuildBitmap, AFailureLeavesAnEmptyBitmapAndTheNextRequestTriesAgain) {
   EXPECT_EQ(frame.BuildBitmap()->Width(), 3);
 }
 
+// Allocations of this many bytes or more fail while it is set: the way to make a bitmap
+// conversion fail after its source loaded.
+std::size_t gFailAllocationsFrom = 0;
+
+TEST(BuildBitmap, AFailedConversionLeavesAnEmptyBitmap) {
+  TGIFImage picture;
+  Read(picture, KeyedGif());
+  gif::TGIFFrame& frame = picture.FrameAt(0);
+  // 256 x 256 at 4 bits: a 32 KB device-independent bitmap loads, its 256 KB device bitmap
+  // cannot be made.
+  frame.Encoded->ItemWidth = frame.Encoded->ItemHeight = 256;
+  gFailAllocationsFrom = 200000;
+  EXPECT_THROW(frame.BuildBitmap(), std::bad_alloc);
+  gFailAllocationsFrom = 0;
+  ASSERT_NE(frame.BuiltBitmap, nullptr);
+  EXPECT_TRUE(frame.BuiltBitmap->IsEmpty());
+  tk::TBitmap* built = frame.BuildBitmap();
+  EXPECT_EQ(built->HandleType(), tk::TBitmapHandleType::bmDDB);
+  EXPECT_EQ(built->Width(), 256);
+  EXPECT_EQ(built->Canvas().Pixels(2, 0), TableColor(2));
+}
+
+TEST(BuildBitmap, FramesTheDeviceCannotHoldAreRefusedBeforeDecoding) {
+  TGIFImage picture;
+  Read(picture, KeyedGif());
+  int decodes = 0;
+  picture.OnProgress = [&](tk::TPersistent*, tk::TProgressStage stage, int, bool, const tk::TRect&,
+                           const std::string&) { decodes += stage == tk::TProgressStage::Starting; };
+  gif::TGIFFrame& frame = picture.FrameAt(0);
+  // Colour frames become 32-bit device bitmaps: 8193 x 8192 is one column above 2^28 bytes.
+  frame.Encoded->ItemWidth = 8193;
+  frame.Encoded->ItemHeight = 8192;
+  EXPECT_FAILS_WITH(frame.BuildBitmap(), tk::EOutOfResources,
+                    "Bitmap of 8193 x 8192 pixels at 32 bits per pixel is too large");
+  EXPECT_EQ(decodes, 0);
+  EXPECT_TRUE(frame.BuiltBitmap->IsEmpty());
+  // Above 1 GiB of pixels the decoder refuses too, with its own message.
+  frame.Encoded->BitDepth = 8;
+  frame.Encoded->ItemWidth = frame.Encoded->ItemHeight = 65535;
+  EXPECT_FAILS_WITH(frame.BuildBitmap(), tk::EOutOfResources,
+                    "Bitmap of 65535 x 65535 pixels at 32 bits per pixel is too large");
+  tk::TMemoryStream image;
+  EXPECT_FAILS_WITH(frame.DecodeToDIB(image), tk::EInvalidGraphicOperation,
+                    "GIF image too large to decode (65535 x 65535 pixels)");
+  EXPECT_EQ(decodes, 0);
+
+  // Two-colour frames stay 1-bit bitmaps and are measured so: 16384 x 8192 takes 16 MB.
+  TGIFImage twoColours;
+  Read(twoColours, SimpleGif(2, 1, 1, {1, 0}));
+  gif::TGIFFrame& wide = twoColours.FrameAt(0);
+  wide.Encoded->ItemWidth = 16384;
+  wide.Encoded->ItemHeight = 8192;
+  tk::TBitmap* built = wide.BuildBitmap();
+  EXPECT_TRUE(built->Monochrome());
+  EXPECT_EQ(built->Width(), 16384);
+  EXPECT_EQ(built->Canvas().Pixels(0, 0), TableColor(1));
+  wide.Encoded->ItemWidth = 65535;  // 8192 bytes a row: 32769 rows are one more than 2^28 bytes
+  wide.Encoded->ItemHeight = 32769;
+  wide.NewBitmap();
+  EXPECT_FAILS_WITH(wide.BuildBitmap(), tk::EOutOfResources,
+                    "Bitmap of 65535 x 32769 pixels at 1 bits per pixel is too large");
+}
+
 TEST(GiveTo, FrameToBitmapPassesTheTransparentColour) {
   TGIFImage picture;
   Read(picture, KeyedGif());
@@ -276,3 +342,16 @@ TEST(Memory, AllocZeroedAndFreeAllocated) {
 }
 
 }  // namespace
+
+// The test program's allocation functions, so that gFailAllocationsFrom can make them fail (g++
+// takes the pairing of malloc with delete for a mismatch once it sees through both).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+  if (gFailAllocationsFrom != 0 && size >= gFailAllocationsFrom) throw std::bad_alloc();
+  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
