@@ -8,6 +8,7 @@
 
 #include "colour/colour.h"
 #include "toolkit/bitmap.h"
+#include "toolkit/bytes.h"
 #include "toolkit/canvas.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/screen.h"
@@ -18,13 +19,6 @@ namespace {
 
 [[noreturn]] void ReadError() { throw tk::EReadError(); }
 
-std::uint16_t U16(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-std::uint32_t U32(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint32_t>(U16(d, at)) | (static_cast<std::uint32_t>(U16(d, at + 2)) << 16);
-}
-
 }  // namespace
 
 // ---- RIFF chunks
@@ -33,7 +27,7 @@ bool ReadChunkHeader(tk::TStream& stream, TChunkHeader& header) {
   std::uint8_t bytes[8];
   if (stream.Read(bytes, sizeof bytes) != sizeof bytes) return false;
   std::memcpy(header.Id.data(), bytes, 4);
-  header.Size = U32(bytes, 4);
+  header.Size = tk::LoadU32(bytes, 4);
   return true;
 }
 
@@ -65,7 +59,7 @@ int ColorsFromBitCount(int bits) {
 
 TAniHeader TAniHeader::FromBytes(std::span<const std::uint8_t, kSize> bytes) {
   std::int32_t v[9];
-  for (std::size_t i = 0; i < 9; ++i) v[i] = static_cast<std::int32_t>(U32(bytes, 4 * i));
+  for (std::size_t i = 0; i < 9; ++i) v[i] = static_cast<std::int32_t>(tk::LoadU32(bytes, 4 * i));
   return TAniHeader{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]};
 }
 
@@ -173,7 +167,7 @@ void TAnimatedCursorImage::ReadCursor(tk::TMemoryStream& stream) {
       std::int64_t& next = rate ? reading.nextRate : reading.nextSequence;
       for (std::size_t at = 0; at + 4 <= data.size(); at += 4, ++next) {
         if (next >= FrameCount()) continue;
-        const auto value = static_cast<std::int32_t>(U32(data, at));
+        const auto value = static_cast<std::int32_t>(tk::LoadU32(data, at));
         const auto index = static_cast<std::size_t>(next);
         if (rate)
           frames_[index]->Rate = value;
@@ -268,9 +262,9 @@ std::unique_ptr<tk::TIcon> TAnimatedCursorImage::ReadIconChunk(tk::TMemoryStream
   stream.Seek(PadToEven(size), tk::SeekOrigin::Current);
 
   hotspot = tk::TPoint{};
-  fromIconFile = file.size() >= 4 && U16(file, 2) == 1;
+  fromIconFile = file.size() >= 4 && tk::LoadU16(file, 2) == 1;
   if (file.size() < 4) return nullptr;
-  const std::uint16_t type = U16(file, 2);
+  const std::uint16_t type = tk::LoadU16(file, 2);
   if (type != 1 && type != 2) return nullptr;
   // A cursor file loads as an icon.
   file[2] = 1;
@@ -278,14 +272,14 @@ std::unique_ptr<tk::TIcon> TAnimatedCursorImage::ReadIconChunk(tk::TMemoryStream
 
   // The directory entries that lie inside the file: their images' colour counts, where the
   // image's bit count lies inside both the image and the file, and the last entry's hotspot.
-  const std::size_t count = file.size() >= 6 ? U16(file, 4) : 0;
+  const std::size_t count = file.size() >= 6 ? tk::LoadU16(file, 4) : 0;
   for (std::size_t i = 0; i < count && 6 + 16 * (i + 1) <= file.size(); ++i) {
     const std::size_t entry = 6 + 16 * i;
-    const std::uint32_t imageSize = U32(file, entry + 8);
-    const std::uint32_t offset = U32(file, entry + 12);
+    const std::uint32_t imageSize = tk::LoadU32(file, entry + 8);
+    const std::uint32_t offset = tk::LoadU32(file, entry + 12);
     if (imageSize >= 16 && offset <= file.size() && file.size() - offset >= 16)
-      maxColors_ = std::max<std::uint16_t>(maxColors_, static_cast<std::uint16_t>(ColorsFromBitCount(U16(file, offset + 14))));
-    hotspot = tk::TPoint{U16(file, entry + 4), U16(file, entry + 6)};
+      maxColors_ = std::max<std::uint16_t>(maxColors_, static_cast<std::uint16_t>(ColorsFromBitCount(tk::LoadU16(file, offset + 14))));
+    hotspot = tk::TPoint{tk::LoadU16(file, entry + 4), tk::LoadU16(file, entry + 6)};
   }
 
   auto icon = std::make_unique<tk::TIcon>();

@@ -4,14 +4,17 @@
 #include <memory>
 
 #include "gadget/Unit1.h"
+#include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "toolkit/window.h"
 #include "toolkit/x11/x11.h"
 
 int main() {
-  // Module initialisation: the picture machinery knows the GIF picture class before the window
-  // reads its stored dial picture.
+  // Module initialisation, before the window exists: the GIF module registers its drawing
+  // cursors and makes the picture machinery know the GIF picture class, so that the window can
+  // read its stored dial picture; the icon-list module registers its clipboard format.
   gif::TGifModule gifModule;
+  cursor::InitializeCursor();
 
   std::unique_ptr<tk::TWindowBackend> display;
   try {

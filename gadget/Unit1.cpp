@@ -1,7 +1,6 @@
 #include "gadget/Unit1.h"
 
 #include "gadget/form_data.h"
-#include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/gdi.h"
 #include "toolkit/exceptions.h"
@@ -12,13 +11,13 @@
 
 namespace gadget {
 
-std::int32_t OnTopState;
-std::int32_t StepMode;
-std::int32_t StepSize;
-std::string MaskName;
-std::string PointerName;
+std::int32_t OnTopState = 0;
+std::int32_t StepMode = 0;
+std::int32_t StepSize = 5;
+std::string MaskName = "B";
+std::string PointerName = "PT";
 std::string PickSource;
-std::int32_t AltMaskState;
+std::int32_t AltMaskState = 1;
 
 namespace {
 // The mask names as strings of their own: assigning one-letter literals to a string trips a
@@ -37,14 +36,7 @@ void ResetSharedState() {
   AltMaskState = 1;
 }
 
-namespace {
-// The variables hold their start-up values before anything runs.
-const bool initialised = (ResetSharedState(), true);
-}  // namespace
-
 TForm1* Form1 = nullptr;
-
-void RegisterGifPicture() { tk::RegisterClass(tk::ClassOf<gif::TGIFImage>("TGIFImage")); }
 
 std::string DigitsOnly(std::string_view text) {
   std::string digits;

@@ -32,10 +32,6 @@ extern std::int32_t AltMaskState;
 // Puts the seven variables back to their values at start-up.
 void ResetSharedState();
 
-// Registers the GIF picture class by its name, so that stored picture values naming "TGIFImage"
-// are read as GIF pictures. Runs before the window is created.
-void RegisterGifPicture();
-
 // The characters '0' to '9' of the text, in order.
 std::string DigitsOnly(std::string_view text);
 

@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <set>
 
+#include "toolkit/bytes.h"
+
 namespace tk::pe {
 
 namespace {
 
 bool Has(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t length) {
   return offset <= bytes.size() && length <= bytes.size() - offset;
-}
-
-std::uint16_t U16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-
-std::uint32_t U32(std::span<const std::uint8_t> b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 void AppendUtf8(std::string& out, std::uint32_t c) {
@@ -45,15 +39,15 @@ std::optional<ResourceTree> ResourceTree::Parse(std::span<const std::uint8_t> im
     error = reason;
     return std::nullopt;
   };
-  if (!Has(image, 0, 64) || U16(image, 0) != kDosMagic) return fail("no DOS header (MZ)");
-  const std::uint32_t peOffset = U32(image, kDosLfanewOffset);
+  if (!Has(image, 0, 64) || LoadU16(image, 0) != kDosMagic) return fail("no DOS header (MZ)");
+  const std::uint32_t peOffset = LoadU32(image, kDosLfanewOffset);
   if (!Has(image, peOffset, 4 + kCoffHeaderSize)) return fail("PE header lies beyond the file");
-  if (U32(image, peOffset) != kPeSignature) return fail("no PE signature");
+  if (LoadU32(image, peOffset) != kPeSignature) return fail("no PE signature");
 
   const std::uint32_t coff = peOffset + 4;
-  const std::uint16_t sectionCount = U16(image, coff + 2);
-  const std::uint16_t optionalSize = U16(image, coff + 16);
-  const std::uint16_t characteristics = U16(image, coff + 18);
+  const std::uint16_t sectionCount = LoadU16(image, coff + 2);
+  const std::uint16_t optionalSize = LoadU16(image, coff + 16);
+  const std::uint16_t characteristics = LoadU16(image, coff + 18);
   if (!(characteristics & kFileDll)) return fail("not a DLL");
 
   const std::uint32_t optional = coff + kCoffHeaderSize;
@@ -61,7 +55,7 @@ std::optional<ResourceTree> ResourceTree::Parse(std::span<const std::uint8_t> im
     return fail("optional header cut short");
   ResourceTree tree;
   tree.image_ = image;
-  const std::uint16_t magic = U16(image, optional);
+  const std::uint16_t magic = LoadU16(image, optional);
   if (magic != kMagicPe32 && magic != kMagicPe32Plus) return fail("unknown optional header magic");
   tree.pe32Plus_ = magic == kMagicPe32Plus;
   // Where the count of data directories and the directories themselves lie.
@@ -69,9 +63,9 @@ std::optional<ResourceTree> ResourceTree::Parse(std::span<const std::uint8_t> im
   const std::uint32_t dirsAt = countAt + 4;
   if (optionalSize < dirsAt) return fail("optional header cut short");
   const std::uint32_t dirCount =
-      std::min<std::uint32_t>(U32(image, optional + countAt), (optionalSize - dirsAt) / 8);
+      std::min<std::uint32_t>(LoadU32(image, optional + countAt), (optionalSize - dirsAt) / 8);
   if (dirCount <= kResourceDirectoryIndex) return fail("no resource directory");
-  const std::uint32_t rsrcRva = U32(image, optional + dirsAt + 8 * kResourceDirectoryIndex);
+  const std::uint32_t rsrcRva = LoadU32(image, optional + dirsAt + 8 * kResourceDirectoryIndex);
   if (rsrcRva == 0) return fail("no resource directory");
 
   const std::uint64_t sectionTable = std::uint64_t{optional} + optionalSize;
@@ -80,7 +74,7 @@ std::optional<ResourceTree> ResourceTree::Parse(std::span<const std::uint8_t> im
   for (std::uint32_t i = 0; i < sectionCount; ++i) {
     const std::size_t at = static_cast<std::size_t>(sectionTable) + i * kSectionHeaderSize;
     tree.sections_.push_back(
-        {U32(image, at + 12), U32(image, at + 8), U32(image, at + 20), U32(image, at + 16)});
+        {LoadU32(image, at + 12), LoadU32(image, at + 8), LoadU32(image, at + 20), LoadU32(image, at + 16)});
   }
   auto root = tree.MapRva(rsrcRva);
   if (!root) return fail("resource directory lies outside every section");
@@ -106,13 +100,13 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ResourceTree::MapRva(std:
 
 std::optional<std::string> ResourceTree::Name(std::uint32_t offset) const {
   if (!Has(rsrc_, offset, 2)) return std::nullopt;
-  const std::uint32_t length = U16(rsrc_, offset);
+  const std::uint32_t length = LoadU16(rsrc_, offset);
   if (!Has(rsrc_, std::uint64_t{offset} + 2, std::uint64_t{length} * 2)) return std::nullopt;
   std::string name;
   for (std::uint32_t i = 0; i < length; ++i) {
-    std::uint32_t c = U16(rsrc_, offset + 2 + 2 * i);
+    std::uint32_t c = LoadU16(rsrc_, offset + 2 + 2 * i);
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < length) {
-      std::uint32_t low = U16(rsrc_, offset + 4 + 2 * i);
+      std::uint32_t low = LoadU16(rsrc_, offset + 4 + 2 * i);
       if (low >= 0xDC00 && low < 0xE000) {
         c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
         ++i;
@@ -128,7 +122,7 @@ std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset,
                                                          std::size_t* budget) const {
   std::vector<Entry> entries;
   if (!Has(rsrc_, offset, kResourceDirSize)) return entries;
-  const std::uint32_t count = std::uint32_t{U16(rsrc_, offset + 12)} + U16(rsrc_, offset + 14);
+  const std::uint32_t count = std::uint32_t{LoadU16(rsrc_, offset + 12)} + LoadU16(rsrc_, offset + 14);
   const std::uint64_t first = std::uint64_t{offset} + kResourceDirSize;
   if (!Has(rsrc_, first, std::uint64_t{count} * kResourceEntrySize)) return entries;
   if (budget) {
@@ -141,8 +135,8 @@ std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset,
   entries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::size_t at = static_cast<std::size_t>(first) + i * kResourceEntrySize;
-    const std::uint32_t nameField = U32(rsrc_, at);
-    const std::uint32_t target = U32(rsrc_, at + 4);
+    const std::uint32_t nameField = LoadU32(rsrc_, at);
+    const std::uint32_t target = LoadU32(rsrc_, at + 4);
     if (nameField & kHighBit) {
       auto name = Name(nameField & ~kHighBit);
       if (!name) continue;  // a name that runs out of the section: skip the entry
@@ -156,8 +150,8 @@ std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset,
 
 std::optional<std::span<const std::uint8_t>> ResourceTree::Data(std::uint32_t entryOffset) const {
   if (!Has(rsrc_, entryOffset, kResourceDataEntrySize)) return std::nullopt;
-  const std::uint32_t rva = U32(rsrc_, entryOffset);
-  const std::uint32_t size = U32(rsrc_, entryOffset + 4);
+  const std::uint32_t rva = LoadU32(rsrc_, entryOffset);
+  const std::uint32_t size = LoadU32(rsrc_, entryOffset + 4);
   if (size == 0) return std::span<const std::uint8_t>();
   auto place = MapRva(rva);
   if (!place || place->second < size) return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include "gadget/Unit1.h"
 #include "gadget/form_data.h"
+#include "gif/gif.h"
 #include "toolkit/bitmap.h"
 #include "toolkit/headless/headless.h"
 #include "toolkit/library.h"
@@ -49,12 +50,12 @@ fs::path Folder(const artgen::Picture& b, const artgen::Picture& c) {
 struct Session {
   Session() {
     gadget::ResetSharedState();
-    gadget::RegisterGifPicture();
     auto backend = std::make_unique<headless::Backend>();
     h = backend.get();
     Application().Initialize(std::move(backend));
   }
   ~Session() { Application().Finalize(); }
+  gif::TGifModule gifModule;
   headless::Backend* h;
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/run_program.h"
 #include "common/test_paths.h"
 #include "cursor/cursor.h"
 #include "toolkit/bitmap.h"
@@ -654,13 +655,8 @@ TEST(RealFiles, IconAndCursorFilesInsideBuiltCursors) {
 // ---- gifkit ani -------------------------------------------------------------------------------
 
 std::pair<int, std::string> Gifkit(const std::string& args) {
-  const std::string command = std::string(TEST_BINARY_DIR) + "/bin/gifkit ani " + args + " 2>&1";
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  testpaths::CommandResult result = testpaths::RunCommand(testpaths::Program("gifkit") + " ani " + args);
+  return {result.status, result.output};
 }
 
 TEST(GifkitAni, PrintsHeaderTextsAndFrames) {

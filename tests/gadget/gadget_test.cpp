@@ -41,6 +41,8 @@ const std::vector<std::uint8_t>& VanesDll() {
 
 class GadgetTest : public ::testing::Test {
  protected:
+  // The module initialisation of the program: the GIF picture class is registered.
+  gif::TGifModule gifModule_;
   void SetUp() override {
     dir_ = testpaths::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     previous_ = fs::current_path();
@@ -58,7 +60,6 @@ class GadgetTest : public ::testing::Test {
     if (mantle) fs::copy_file(BinDir / "Mantle.dll", dir_ / "Mantle.dll");
     if (vanes) WriteWholeFile((dir_ / "Vanes.dll").string(), VanesDll());
     gadget::ResetSharedState();
-    gadget::RegisterGifPicture();
     auto backend = std::make_unique<headless::Backend>(TRect{0, 0, 1280, 1024});
     h = backend.get();
     Application().Initialize(std::move(backend));

@@ -1,10 +1,10 @@
 // gifkit encode and copy, run as the program.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 
 #include "bitmap_builder.h"
+#include "common/run_program.h"
 #include "common/test_paths.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
@@ -14,13 +14,8 @@ using namespace giftest;
 namespace {
 
 std::pair<int, std::string> Gifkit(const std::string& args) {
-  const std::string command = std::string(TEST_BINARY_DIR) + "/bin/gifkit " + args + " 2>&1";
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  testpaths::CommandResult result = testpaths::RunCommand(testpaths::Program("gifkit") + " " + args);
+  return {result.status, result.output};
 }
 
 void ReadFile(gif::TGIFImage& picture, const std::string& name) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/run_program.h"
 #include "common/test_paths.h"
 #include "toolkit/library.h"
 #include "toolkit/pe_resources.h"
@@ -45,16 +46,12 @@ std::vector<std::uint8_t> Slurp(const fs::path& p) { return ReadWholeFile(p.stri
 void Spit(const fs::path& p, const std::vector<std::uint8_t>& bytes) { WriteWholeFile(p.string(), bytes); }
 
 std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char buf[4096];
-  while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-  int rc = pclose(pipe);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
+  testpaths::CommandResult result = testpaths::RunCommand(command);
+  if (status) *status = result.status;
+  return result.output;
 }
 
-std::string Mkreslib() { return std::string(TEST_BINARY_DIR) + "/bin/mkreslib"; }
+std::string Mkreslib() { return testpaths::Program("mkreslib"); }
 
 std::string ReadAll(TStream& s) {
   std::string text(static_cast<std::size_t>(s.Remaining()), '\0');

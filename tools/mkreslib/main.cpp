@@ -47,11 +47,11 @@ int main(int argc, char** argv) {
         plus = true;
       } else if (arg == "--bitmap" || arg == "--rcdata") {
         if (i + 1 >= argc) throw UsageError{arg + " needs NAME=FILE"};
-        const std::string spec = argv[++i];
-        const auto eq = spec.find('=');
-        if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
-          throw UsageError{arg + " needs NAME=FILE, got '" + spec + "'"};
-        const std::string file = spec.substr(eq + 1);
+        const std::string entry = argv[++i];
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == entry.size())
+          throw UsageError{arg + " needs NAME=FILE, got '" + entry + "'"};
+        const std::string file = entry.substr(eq + 1);
         std::vector<std::uint8_t> bytes = tk::ReadWholeFile(file);
         if (arg == "--bitmap") {
           try {
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
           }
         }
         resources.push_back({arg == "--bitmap" ? tk::RT_BITMAP : tk::RT_RCDATA,
-                             ParseName(spec.substr(0, eq)), std::move(bytes)});
+                             ParseName(entry.substr(0, eq)), std::move(bytes)});
       } else if (arg.starts_with("-")) {
         throw UsageError{"unknown option " + arg};
       } else if (out.empty()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "toolkit/bytes.h"
 #include "toolkit/pe_resources.h"
 
 namespace reslib {
@@ -238,8 +239,7 @@ std::vector<std::uint8_t> BitmapResource(std::span<const std::uint8_t> bmpFile) 
   constexpr std::size_t kFileHeaderSize = 14;
   if (bmpFile.size() < kFileHeaderSize + 4 || bmpFile[0] != 'B' || bmpFile[1] != 'M')
     throw tk::Exception("not a bitmap file (no BM header)");
-  const std::uint32_t infoSize = bmpFile[14] | bmpFile[15] << 8 | bmpFile[16] << 16 |
-                                 static_cast<std::uint32_t>(bmpFile[17]) << 24;
+  const std::uint32_t infoSize = tk::LoadU32(bmpFile, kFileHeaderSize);
   if (infoSize < 12 || infoSize > bmpFile.size() - kFileHeaderSize)
     throw tk::Exception("not a bitmap file (bad information header size)");
   return {bmpFile.begin() + kFileHeaderSize, bmpFile.end()};
