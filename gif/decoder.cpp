@@ -80,12 +80,13 @@ class PixelRows {
   }
 
   std::uint8_t* Begin() const { return band_.get(); }
-  // Where the next flush is due; when the last row is complete, it is due at the latest.
+  // Where the next flush is due: when the band is full, or the image complete if that is sooner.
   const std::uint8_t* FlushAt() const { return flushAt_; }
   bool Complete() const { return rowsLeft_ == 0; }
 
   // Moves the complete rows of the band [Begin, out) to the pixel buffer; the new write position.
   std::uint8_t* Flush(std::uint8_t* out) {
+    if (Complete()) return out;
     const std::uint8_t* in = band_.get();
     std::size_t rows = std::min(static_cast<std::size_t>(out - in) / width_, rowsLeft_);
     for (; rows > 0; --rows, in += width_) {
@@ -102,8 +103,8 @@ class PixelRows {
   // Moves what was decoded when decoding ended early: the complete rows, and the pixels of the
   // row begun when partial is set.
   void Finish(std::uint8_t* out, bool partial) {
-    if (Complete()) return;
     out = Flush(out);
+    if (Complete()) return;
     std::size_t count = static_cast<std::size_t>(out - band_.get());
     if (partial && count > 0) Put(band_.get(), count);
   }
