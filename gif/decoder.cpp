@@ -152,9 +152,8 @@ class PixelRows {
   const std::uint8_t* flushAt_ = nullptr;
 };
 
-// The sub-blocks of an LZW chain. The codes are read from the chain in place, one sub-block at
-// a time and only when its bits are needed; the zero-length terminator or the end of the data
-// ends the codes.
+// The sub-blocks of an LZW chain, found in the data one at a time as their bits are needed; the
+// zero-length terminator or the end of the data ends the codes.
 class SubBlocks {
  public:
   SubBlocks(const std::uint8_t* base, std::size_t size, std::size_t start)
