@@ -3,9 +3,6 @@
 // pictures to bitmaps, and decode-first reading.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "gif/draw.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
@@ -181,28 +178,6 @@ TEST(BuildBitmap, AFailureLeavesAnEmptyBitmapAndTheNextRequestTriesAgain) {
   EXPECT_EQ(frame.BuildBitmap()->Width(), 3);
 }
 
-// Allocations of this many bytes or more fail while it is set: the way to make a bitmap
-// conversion fail after its source loaded.
-std::size_t gFailAllocationsFrom = 0;
-
-TEST(BuildBitmap, AFailedConversionLeavesAnEmptyBitmap) {
-  TGIFImage picture;
-  Read(picture, KeyedGif());
-  gif::TGIFFrame& frame = picture.FrameAt(0);
-  // 256 x 256 at 4 bits: a 32 KB device-independent bitmap loads, its 256 KB device bitmap
-  // cannot be made.
-  frame.Encoded->ItemWidth = frame.Encoded->ItemHeight = 256;
-  gFailAllocationsFrom = 200000;
-  EXPECT_THROW(frame.BuildBitmap(), std::bad_alloc);
-  gFailAllocationsFrom = 0;
-  ASSERT_NE(frame.BuiltBitmap, nullptr);
-  EXPECT_TRUE(frame.BuiltBitmap->IsEmpty());
-  tk::TBitmap* built = frame.BuildBitmap();
-  EXPECT_EQ(built->HandleType(), tk::TBitmapHandleType::bmDDB);
-  EXPECT_EQ(built->Width(), 256);
-  EXPECT_EQ(built->Canvas().Pixels(2, 0), TableColor(2));
-}
-
 TEST(BuildBitmap, FramesTheDeviceCannotHoldAreRefusedBeforeDecoding) {
   TGIFImage picture;
   Read(picture, KeyedGif());
@@ -343,15 +318,3 @@ TEST(Memory, AllocZeroedAndFreeAllocated) {
 
 }  // namespace
 
-// The test program's allocation functions, so that gFailAllocationsFrom can make them fail (g++
-// takes the pairing of malloc with delete for a mismatch once it sees through both).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  if (gFailAllocationsFrom != 0 && size >= gFailAllocationsFrom) throw std::bad_alloc();
-  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
-  throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
