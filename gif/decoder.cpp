@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "gif/gif.h"
+#include "toolkit/bytes.h"
 
 namespace gif {
 
@@ -39,16 +39,8 @@ int NextInterlacedRow(int y, int h, int& pass) {
 
 namespace {
 
-// Unaligned words of bytes in little-endian order.
-static_assert(std::endian::native == std::endian::little);
-std::uint64_t Load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-void Store64(std::uint8_t* p, std::uint64_t v) {
-  std::memcpy(p, &v, 8);
-}
+using tk::Load64;
+using tk::Store64;
 
 [[noreturn]] void Fail(std::string_view message) {
   throw tk::EInvalidGraphicOperation(std::string(message));

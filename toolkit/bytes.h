@@ -2,8 +2,10 @@
 // and writes. The readers do not check bounds: callers check that the bytes are there first.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -25,5 +27,21 @@ inline void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   AppendU16(out, v & 0xFFFF);
   AppendU16(out, v >> 16);
 }
+
+// Unaligned 32- and 64-bit words at any address, for loops that move pixel bytes a word at a
+// time. The machine's order is little-endian, the order of the bytes in the files.
+static_assert(std::endian::native == std::endian::little);
+inline std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, sizeof v); }
+inline void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 }  // namespace tk

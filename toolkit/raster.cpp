@@ -4,11 +4,11 @@
 // loop (a lookup table for indexed sources), combined with the destination row and written back.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "toolkit/bytes.h"
 #include "toolkit/gdi.h"
 #include "toolkit/gdi_pixels.h"
 
@@ -356,15 +356,6 @@ enum class RowCopy {
 
 // The two conversions between 24-bit and 32-bit rows work on whole 32-bit words: four pixels
 // are three words at 24 bits and four at 32, blue in the low byte of a little-endian word.
-static_assert(std::endian::native == std::endian::little);
-std::uint32_t Load32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-void Store32(std::uint8_t* p, std::uint32_t v) {
-  std::memcpy(p, &v, 4);
-}
 
 void DropAlpha(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
   std::size_t x = 0;
