@@ -282,7 +282,9 @@ std::unordered_set<DeviceContext*>& LiveContexts() {
   return contexts;
 }
 
-UniqueBitmap NewBitmap(int width, int height, int bits, bool dib) {
+}  // namespace
+
+UniqueBitmap pixels::NewBitmap(int width, int height, int bits, bool dib, bool zeroed) {
   if (!BitmapSizeAllowed(width, height, bits)) return nullptr;
   const std::int64_t stride = DibRowBytes(width, bits);
   UniqueBitmap b(new GdiBitmap);
@@ -291,11 +293,12 @@ UniqueBitmap NewBitmap(int width, int height, int bits, bool dib) {
   b->bitsPerPixel = bits;
   b->dibSection = dib;
   b->stride = static_cast<std::size_t>(stride);
-  b->bits.assign(static_cast<std::size_t>(stride * height), 0);
+  if (zeroed)
+    b->bits.assign(static_cast<std::size_t>(stride * height), 0);
+  else
+    b->bits.resize(static_cast<std::size_t>(stride * height));
   return b;
 }
-
-}  // namespace
 
 // ---- Release ----
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "toolkit/colors.h"
@@ -108,6 +109,25 @@ struct GdiObject {
   bool stock = false;  // stock objects are never deleted
 };
 
+// Pixel memory. Growing it leaves the new bytes as they are: a bitmap's pixels are zero-filled
+// when it is made, unless the conversion that makes it writes every byte at once.
+template <class T>
+struct PixelAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = PixelAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PixelBytes = std::vector<std::uint8_t, PixelAllocator<std::uint8_t>>;
+
 // A bitmap: either a device bitmap (the screen's 32-bit format, or monochrome) or a DIB section
 // (1, 4, 8, 16, 24 or 32 bits, with a colour table when indexed and channel masks at 16 and 32
 // bits). Rows are kept top row first, each DibRowBytes long.
@@ -121,7 +141,7 @@ struct GdiBitmap : GdiObject {
   std::uint32_t masks[3] = {0, 0, 0};  // red, green, blue masks at 16 and 32 bits
   std::vector<RGBQUAD> colors;         // 2^bits entries for an indexed DIB section
   std::size_t stride = 0;
-  std::vector<std::uint8_t> bits;
+  PixelBytes bits;
   DeviceContext* selectedInto = nullptr;
 
   std::uint8_t* Row(int y) { return bits.data() + static_cast<std::size_t>(y) * stride; }

@@ -27,6 +27,10 @@ constexpr RGBQUAD RgbQuadOf(std::uint32_t q) {
   return RGBQUAD{static_cast<std::uint8_t>(q), static_cast<std::uint8_t>(q >> 8), static_cast<std::uint8_t>(q >> 16), 0};
 }
 
+// A new bitmap of the format (null when above the device's limit). Its pixel bytes are zero
+// unless zeroed is false: then they are undefined, for a conversion that writes every byte.
+UniqueBitmap NewBitmap(int width, int height, int bits, bool dib, bool zeroed = true);
+
 // The bits a native value of the bitmap may hold (a device bitmap has no alpha).
 std::uint32_t ValueMask(const GdiBitmap& b);
 

@@ -158,6 +158,104 @@ struct Axis {
   int Count() const { return static_cast<int>(source.size()); }
 };
 
+// How a plain copy (a read-out, or a one-to-one SRCCOPY blit) turns a source row into a row of
+// the target.
+enum class RowCopy {
+  Bytes,    // the same layout: the pixel bytes as they are
+  Drop,     // 32-bit quads to 24 bits
+  Widen,    // 24 bits to 32-bit quads (no alpha)
+  Lookup,   // 8-bit indices through a table
+  Expand,   // 1-, 4- or 8-bit indices to 32-bit values through a table
+  General,  // unpack, convert, pack
+};
+
+// The two conversions between 24-bit and 32-bit rows work on whole 32-bit words: four pixels
+// are three words at 24 bits and four at 32, blue in the low byte of a little-endian word.
+
+void DropAlpha(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  std::size_t x = 0;
+  for (; x + 4 <= n; x += 4, in += 16, out += 12) {
+    const std::uint32_t p0 = Load32(in), p1 = Load32(in + 4), p2 = Load32(in + 8),
+                        p3 = Load32(in + 12);
+    Store32(out, (p0 & 0xFFFFFF) | (p1 << 24));
+    Store32(out + 4, ((p1 >> 8) & 0xFFFF) | (p2 << 16));
+    Store32(out + 8, ((p2 >> 16) & 0xFF) | (p3 << 8));
+  }
+  for (; x < n; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
+}
+
+void WidenTo32(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  std::size_t x = 0;
+  for (; x + 4 <= n; x += 4, in += 12, out += 16) {
+    const std::uint32_t w0 = Load32(in), w1 = Load32(in + 4), w2 = Load32(in + 8);
+    Store32(out, w0 & 0xFFFFFF);
+    Store32(out + 4, (w0 >> 24) | ((w1 & 0xFFFF) << 8));
+    Store32(out + 8, (w1 >> 16) | ((w2 & 0xFF) << 16));
+    Store32(out + 12, w2 >> 8);
+  }
+  for (; x < n; ++x, in += 3, out += 4) {
+    std::memcpy(out, in, 3);
+    out[3] = 0;
+  }
+}
+
+// Indices of kBits each, from column x0, become the table's 32-bit values: one word per pixel.
+template <int kBits>
+void ExpandIndices(const std::uint8_t* in, std::size_t x0, std::uint8_t* out, std::size_t n,
+                   const std::uint32_t* table) {
+  constexpr std::size_t kPerByte = 8 / kBits;
+  constexpr unsigned kMask = (1u << kBits) - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t x = x0 + i;
+    const auto shift = static_cast<unsigned>((kPerByte - 1 - x % kPerByte) * kBits);
+    Store32(out + 4 * i, table[(in[x / kPerByte] >> shift) & kMask]);
+  }
+}
+
+RowCopy ChooseRowCopy(const GdiBitmap& src, const GdiBitmap& dst, const Converter& convert) {
+  const int from = src.bitsPerPixel, to = dst.bitsPerPixel;
+  const std::vector<std::uint32_t>& lut = convert.Table();
+  if (convert.Identity()) {
+    if (from == to && from >= 8) return RowCopy::Bytes;
+    if (from == 32 && to == 24) return RowCopy::Drop;
+    if (from == 24 && to == 32) return RowCopy::Widen;
+  }
+  if (from == 8 && to == 8 && lut.size() == 256) {
+    for (std::uint32_t i = 0; i < 256; ++i)
+      if (lut[i] != i) return RowCopy::Lookup;
+    return RowCopy::Bytes;
+  }
+  if (to == 32 && from <= 8 && lut.size() == std::size_t{1} << from) return RowCopy::Expand;
+  return RowCopy::General;
+}
+
+// n pixels of a source row of the given depth, from column x0, written to out by a row copy
+// other than General. table: the converter's lookup table.
+void CopyRow(RowCopy copy, int from, const std::uint8_t* in, std::size_t x0, std::uint8_t* out,
+             std::size_t n, const std::vector<std::uint32_t>& table) {
+  switch (copy) {
+    case RowCopy::Bytes:
+      std::memcpy(out, in + x0 * static_cast<std::size_t>(from / 8), n * static_cast<std::size_t>(from / 8));
+      break;
+    case RowCopy::Drop:
+      DropAlpha(in + 4 * x0, out, n);
+      break;
+    case RowCopy::Widen:
+      WidenTo32(in + 3 * x0, out, n);
+      break;
+    case RowCopy::Lookup:
+      for (std::size_t x = 0; x < n; ++x) out[x] = static_cast<std::uint8_t>(table[in[x0 + x]]);
+      break;
+    case RowCopy::Expand:
+      if (from == 1) ExpandIndices<1>(in, x0, out, n, table.data());
+      if (from == 4) ExpandIndices<4>(in, x0, out, n, table.data());
+      if (from == 8) ExpandIndices<8>(in, x0, out, n, table.data());
+      break;
+    case RowCopy::General:
+      break;
+  }
+}
+
 bool Blit(DeviceContext* dest, int x, int y, int width, int height, const DeviceContext* source, int sx, int sy,
           int swidth, int sheight, std::uint32_t code, bool monoRules, const COLORREF* transparent = nullptr) {
   Rop rop;
@@ -198,8 +296,10 @@ bool Blit(DeviceContext* dest, int x, int y, int width, int height, const Device
     keyLine.resize(static_cast<std::size_t>(srcSpan));
     skip.resize(static_cast<std::size_t>(n));
   }
-  const bool rawCopy = !transparent && rop.copy && straight && convert.Identity() && dst->bitsPerPixel >= 8 &&
-                       src.bitsPerPixel == dst->bitsPerPixel && (ValueMask(src) & ~valueMask) == 0 && &src != dst;
+  // A one-to-one copy between two bitmaps goes row by row as a read-out does.
+  const RowCopy plain = !transparent && rop.copy && straight && &src != dst
+                            ? ChooseRowCopy(src, *dst, convert)
+                            : RowCopy::General;
 
   std::vector<std::uint32_t> line(static_cast<std::size_t>(srcSpan));
   std::vector<std::uint32_t> s(static_cast<std::size_t>(n));
@@ -212,10 +312,10 @@ bool Blit(DeviceContext* dest, int x, int y, int width, int height, const Device
     const int r = reverse ? rows.Count() - 1 - step : step;
     const int destRow = rows.first + r;
     const int srcRow = rows.source[static_cast<std::size_t>(r)];
-    if (rawCopy) {
-      const std::size_t bytes = static_cast<std::size_t>(dst->bitsPerPixel / 8);
-      std::memmove(dst->Row(destRow) + bytes * static_cast<std::size_t>(cols.first),
-                   src.Row(srcRow) + bytes * static_cast<std::size_t>(srcLeft), bytes * static_cast<std::size_t>(n));
+    if (plain != RowCopy::General) {
+      CopyRow(plain, src.bitsPerPixel, src.Row(srcRow), static_cast<std::size_t>(srcLeft),
+              dst->Row(destRow) + static_cast<std::size_t>(cols.first) * static_cast<std::size_t>(dst->bitsPerPixel / 8),
+              static_cast<std::size_t>(n), convert.Table());
       continue;
     }
     if (srcRow != lastRow || &src == dst) {
@@ -310,8 +410,9 @@ HBITMAP ConvertToDIBSection(HBITMAP bitmap, int bits, std::span<const RGBQUAD> c
 
 HBITMAP ConvertToDeviceBitmap(HBITMAP bitmap, bool monochrome) {
   if (!bitmap) return nullptr;
-  return CopiedInto(
-      bitmap, UniqueBitmap(CreateBitmap(bitmap->width, bitmap->height, 1, monochrome ? 1 : 32)));
+  // The copy writes every pixel, and 32-bit rows have no padding: the new pixels need no
+  // zeroing first. Monochrome rows keep the bits beyond the last pixel, so they are zeroed.
+  return CopiedInto(bitmap, NewBitmap(bitmap->width, bitmap->height, monochrome ? 1 : 32, false, monochrome));
 }
 
 std::span<const RGBQUAD> StandardColorTable(int bits) {
@@ -343,64 +444,6 @@ std::span<const RGBQUAD> StandardColorTable(int bits) {
   }
 }
 
-namespace {
-
-// How GetDIBits turns a source row into a row of the read-out.
-enum class RowCopy {
-  Bytes,    // the same layout: the pixel bytes as they are
-  Drop,     // 32-bit quads to 24 bits
-  Widen,    // 24 bits to 32-bit quads (no alpha)
-  Lookup,   // 8-bit indices through a table
-  General,  // unpack, convert, pack
-};
-
-// The two conversions between 24-bit and 32-bit rows work on whole 32-bit words: four pixels
-// are three words at 24 bits and four at 32, blue in the low byte of a little-endian word.
-
-void DropAlpha(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
-  std::size_t x = 0;
-  for (; x + 4 <= n; x += 4, in += 16, out += 12) {
-    const std::uint32_t p0 = Load32(in), p1 = Load32(in + 4), p2 = Load32(in + 8),
-                        p3 = Load32(in + 12);
-    Store32(out, (p0 & 0xFFFFFF) | (p1 << 24));
-    Store32(out + 4, ((p1 >> 8) & 0xFFFF) | (p2 << 16));
-    Store32(out + 8, ((p2 >> 16) & 0xFF) | (p3 << 8));
-  }
-  for (; x < n; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
-}
-
-void WidenTo32(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
-  std::size_t x = 0;
-  for (; x + 4 <= n; x += 4, in += 12, out += 16) {
-    const std::uint32_t w0 = Load32(in), w1 = Load32(in + 4), w2 = Load32(in + 8);
-    Store32(out, w0 & 0xFFFFFF);
-    Store32(out + 4, (w0 >> 24) | ((w1 & 0xFFFF) << 8));
-    Store32(out + 8, (w1 >> 16) | ((w2 & 0xFF) << 16));
-    Store32(out + 12, w2 >> 8);
-  }
-  for (; x < n; ++x, in += 3, out += 4) {
-    std::memcpy(out, in, 3);
-    out[3] = 0;
-  }
-}
-
-RowCopy ChooseRowCopy(const GdiBitmap& src, const GdiBitmap& dst, const Converter& convert) {
-  const int from = src.bitsPerPixel, to = dst.bitsPerPixel;
-  const std::vector<std::uint32_t>& lut = convert.Table();
-  if (convert.Identity()) {
-    if (from == to && from >= 8) return RowCopy::Bytes;
-    if (from == 32 && to == 24) return RowCopy::Drop;
-    if (from == 24 && to == 32) return RowCopy::Widen;
-  }
-  if (from == 8 && to == 8 && lut.size() == 256) {
-    for (std::uint32_t i = 0; i < 256; ++i)
-      if (lut[i] != i) return RowCopy::Lookup;
-    return RowCopy::Bytes;
-  }
-  return RowCopy::General;
-}
-
-}  // namespace
 
 int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, std::span<std::uint8_t> bits,
               BITMAPINFOHEADER& header, std::span<RGBQUAD> colors, unsigned) {
@@ -460,27 +503,13 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, st
         bitmap->Row(bottomUp ? static_cast<int>(height - 1 - dibRow) : static_cast<int>(dibRow));
     std::uint8_t* out = bits.data() + rowBytes * k;
     std::memset(out + pixelBytes, 0, rowBytes - pixelBytes);
-    switch (copy) {
-      case RowCopy::Bytes:
-        std::memcpy(out, in, pixelBytes);
-        break;
-      case RowCopy::Drop:
-        DropAlpha(in, out, width);
-        break;
-      case RowCopy::Widen:
-        WidenTo32(in, out, width);
-        break;
-      case RowCopy::Lookup: {
-        const std::vector<std::uint32_t>& lut = convert.Table();
-        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(lut[in[x]]);
-        break;
-      }
-      case RowCopy::General:
-        UnpackRow(*bitmap, in, 0, bitmap->width, line.data());
-        convert.Convert(line.data(), bitmap->width);
-        PackRow(target, out, 0, bitmap->width, line.data());
-        break;
+    if (copy != RowCopy::General) {
+      CopyRow(copy, bitmap->bitsPerPixel, in, 0, out, width, convert.Table());
+      continue;
     }
+    UnpackRow(*bitmap, in, 0, bitmap->width, line.data());
+    convert.Convert(line.data(), bitmap->width);
+    PackRow(target, out, 0, bitmap->width, line.data());
   }
   std::copy(target.colors.begin(), target.colors.end(), colors.begin());
   return static_cast<int>(lines);

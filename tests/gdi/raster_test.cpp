@@ -129,6 +129,79 @@ TEST(RasterOps, ConversionsBetweenTrueColourDepths) {
   EXPECT_EQ(d565.At(1, 0), RGB(0xFF, 0x82, 0x00));
 }
 
+// Indexed sources reach 32 bits one table colour per pixel. Expectations come from the raw
+// indices written into the source and the table given, entries beyond it being black.
+TEST(RasterOps, IndexedToThirtyTwoBitsTakesTableColours) {
+  for (int bits : {1, 4, 8}) {
+    for (int width : {1, 7, 9, 33}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
+      const int height = 3;
+      // Fewer entries than the depth allows (but for 1 bit): the rest of the table is black.
+      const std::vector<RGBQUAD> table = bits == 1
+          ? std::vector<RGBQUAD>{Quad(RGB(10, 20, 30)), Quad(RGB(200, 150, 100))}
+          : std::vector<RGBQUAD>{Quad(kRed), Quad(kGreen), Quad(kBlue), Quad(RGB(1, 2, 3)), Quad(kWhite)};
+      Surface src(Dib(width, height, bits, table));
+      const int count = 1 << bits;
+      auto index = [&](int x, int y) { return (x * 5 + y * 3 + x / 3) % count; };
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const int bit = x * bits;
+          src.bitmap->Row(y)[bit / 8] |= static_cast<std::uint8_t>(index(x, y) << (8 - bits - bit % 8));
+        }
+      auto colour = [&](int x, int y) {
+        const auto i = static_cast<std::size_t>(index(x, y));
+        return i < table.size() ? RGB(table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue) : kBlack;
+      };
+
+      // The device bitmap: every 32-bit word is the colour, nothing in the fourth byte.
+      UniqueBitmap device(ConvertToDeviceBitmap(src.bitmap.get(), false));
+      ASSERT_TRUE(device);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const std::uint8_t* p = device->Row(y) + 4 * x;
+          ASSERT_EQ(RGB(p[2], p[1], p[0]), colour(x, y)) << x << "," << y;
+          ASSERT_EQ(p[3], 0) << x << "," << y;
+        }
+
+      // A 32-bit section with blue in the high bits receives values of its own layout.
+      const std::uint32_t blueHigh[3] = {0xFF, 0xFF00, 0xFF0000};
+      Surface section(ConvertToDIBSection(src.bitmap.get(), 32, {}, blueHigh));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) ASSERT_EQ(section.At(x, y), colour(x, y)) << x << "," << y;
+
+      // A copy from an offset part of the source into an offset, clipped part of the target
+      // leaves everything around it alone.
+      Surface target(CreateBitmap(width + 2, height, 1, 32));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width + 2; ++x) SetPixel(*target, x, y, RGB(7, 7, 7));
+      const int sx = width > 3 ? 3 : 0;
+      ASSERT_TRUE(BitBlt(*target, 1, 1, width, height, *src, sx, 0, SRCCOPY));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width + 2; ++x) {
+          const bool inside = y >= 1 && x >= 1 && x - 1 + sx < width;
+          ASSERT_EQ(target.At(x, y), inside ? colour(x - 1 + sx, y - 1) : RGB(7, 7, 7)) << x << "," << y;
+        }
+
+      // The read-out at 32 bits, bottom row first and top row first.
+      for (int sign : {1, -1}) {
+        BITMAPINFOHEADER h;
+        h.biWidth = width;
+        h.biHeight = sign * height;
+        h.biBitCount = 32;
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(4 * width * height), 0xEE);
+        ASSERT_EQ(GetDIBits(*src, src.bitmap.get(), 0, static_cast<unsigned>(height), out, h, {}), height);
+        for (int k = 0; k < height; ++k)
+          for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = out.data() + 4 * (k * width + x);
+            const int y = sign > 0 ? height - 1 - k : k;
+            ASSERT_EQ(RGB(p[2], p[1], p[0]), colour(x, y)) << sign << ": " << x << "," << y;
+            ASSERT_EQ(p[3], 0);
+          }
+      }
+    }
+  }
+}
+
 TEST(Stretch, NearestPixelWithoutBlending) {
   Surface src(CreateBitmap(2, 2, 1, 32));
   src.Fill({kRed, kGreen, kBlue, kWhite});
