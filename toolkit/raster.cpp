@@ -199,17 +199,26 @@ void WidenTo32(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
   }
 }
 
-// Indices of kBits each, from column x0, become the table's 32-bit values: one word per pixel.
+// Indices of kBits each, from column x0, become the table's 32-bit values: one word per pixel,
+// the pixels of a whole byte taken from one load.
 template <int kBits>
 void ExpandIndices(const std::uint8_t* in, std::size_t x0, std::uint8_t* out, std::size_t n,
                    const std::uint32_t* table) {
   constexpr std::size_t kPerByte = 8 / kBits;
   constexpr unsigned kMask = (1u << kBits) - 1;
-  for (std::size_t i = 0; i < n; ++i) {
+  auto one = [&](std::size_t i) {
     const std::size_t x = x0 + i;
     const auto shift = static_cast<unsigned>((kPerByte - 1 - x % kPerByte) * kBits);
     Store32(out + 4 * i, table[(in[x / kPerByte] >> shift) & kMask]);
+  };
+  std::size_t i = 0;
+  for (; i < n && (x0 + i) % kPerByte != 0; ++i) one(i);
+  for (; i + kPerByte <= n; i += kPerByte) {
+    const unsigned byte = in[(x0 + i) / kPerByte];
+    for (std::size_t k = 0; k < kPerByte; ++k)
+      Store32(out + 4 * (i + k), table[(byte >> ((kPerByte - 1 - k) * kBits)) & kMask]);
   }
+  for (; i < n; ++i) one(i);
 }
 
 RowCopy ChooseRowCopy(const GdiBitmap& src, const GdiBitmap& dst, const Converter& convert) {
