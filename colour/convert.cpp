@@ -6,8 +6,8 @@
 
 #include "colour/colour.h"
 #include "colour/reduce.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/screen.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/screen.h"
 
 namespace colour {
 

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "toolkit/gdi.h"
+#include "toolkit/device/gdi.h"
 
 namespace colour {
 

@@ -7,11 +7,11 @@
 #include <utility>
 
 #include "colour/colour.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/bytes.h"
-#include "toolkit/canvas.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/screen.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/bytes.h"
+#include "toolkit/device/canvas.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/screen.h"
 
 namespace cursor {
 

@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
-#include "toolkit/colors.h"
-#include "toolkit/handles.h"
-#include "toolkit/icon.h"
-#include "toolkit/lists.h"
-#include "toolkit/persistent.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/colors.h"
+#include "toolkit/core/handles.h"
+#include "toolkit/device/icon.h"
+#include "toolkit/core/lists.h"
+#include "toolkit/core/persistent.h"
+#include "toolkit/core/streams.h"
 
 namespace tk {
 class TBitmap;

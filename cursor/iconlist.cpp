@@ -1,6 +1,6 @@
 #include "cursor/cursor.h"
 
-#include "toolkit/clipboard.h"
+#include "toolkit/system/clipboard.h"
 
 namespace cursor {
 

@@ -6,8 +6,8 @@
 #include "gadget/Unit1.h"
 #include "cursor/cursor.h"
 #include "gif/gif.h"
-#include "toolkit/window.h"
-#include "toolkit/x11/x11.h"
+#include "toolkit/window/window.h"
+#include "toolkit/window/x11/x11.h"
 
 int main() {
   // Module initialisation, before the window exists: the GIF module registers its drawing

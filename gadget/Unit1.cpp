@@ -1,13 +1,13 @@
 #include "gadget/Unit1.h"
 
 #include "gadget/form_data.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/gdi.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/library.h"
-#include "toolkit/picture.h"
-#include "toolkit/region.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/device/gdi.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/system/library.h"
+#include "toolkit/core/picture.h"
+#include "toolkit/device/region.h"
+#include "toolkit/core/streams.h"
 
 namespace gadget {
 

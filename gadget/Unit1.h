@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/handles.h"
-#include "toolkit/window.h"
+#include "toolkit/core/handles.h"
+#include "toolkit/window/window.h"
 
 namespace tk {
 class TBitmap;

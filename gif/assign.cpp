@@ -6,9 +6,9 @@
 #include "colour/colour.h"
 #include "cursor/cursor.h"
 #include "gif/gif.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/bytes.h"
-#include "toolkit/colors.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/bytes.h"
+#include "toolkit/device/colors.h"
 
 namespace gif {
 

@@ -5,9 +5,9 @@
 
 #include "gif/draw.h"
 #include "gif/gif.h"
-#include "toolkit/bytes.h"
-#include "toolkit/library.h"
-#include "toolkit/screen.h"
+#include "toolkit/core/bytes.h"
+#include "toolkit/system/library.h"
+#include "toolkit/core/screen.h"
 
 namespace gif {
 

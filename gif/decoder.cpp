@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "gif/gif.h"
-#include "toolkit/bytes.h"
+#include "toolkit/core/bytes.h"
 
 namespace gif {
 

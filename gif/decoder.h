@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "toolkit/gdi.h"
-#include "toolkit/graphic.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/gdi.h"
+#include "toolkit/core/graphic.h"
+#include "toolkit/core/streams.h"
 
 namespace gif {
 

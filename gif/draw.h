@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "toolkit/bitmap.h"
-#include "toolkit/canvas.h"
-#include "toolkit/gdi.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/device/canvas.h"
+#include "toolkit/device/gdi.h"
 
 namespace gif {
 

@@ -9,11 +9,11 @@
 #include <string_view>
 
 #include "colour/colour.h"
-#include "toolkit/gdi.h"
-#include "toolkit/graphic.h"
-#include "toolkit/lists.h"
-#include "toolkit/persistent.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/gdi.h"
+#include "toolkit/core/graphic.h"
+#include "toolkit/core/lists.h"
+#include "toolkit/core/persistent.h"
+#include "toolkit/core/streams.h"
 
 namespace cursor {
 class TAnimatedCursorImage;

@@ -4,8 +4,8 @@
 
 #include "cursor/cursor.h"
 #include "gif/gif.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/screen.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/screen.h"
 
 namespace gif {
 

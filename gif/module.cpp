@@ -4,9 +4,9 @@
 
 #include "gif/draw.h"
 #include "gif/gif.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/clipboard.h"
-#include "toolkit/picture.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/system/clipboard.h"
+#include "toolkit/core/picture.h"
 
 namespace gif {
 

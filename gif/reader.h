@@ -9,8 +9,8 @@
 #include <span>
 
 #include "gif/gif.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/lists.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/lists.h"
 
 namespace gif {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "toolkit/colors.h"
+#include "toolkit/device/colors.h"
 
 namespace gif {
 

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "gif/gif.h"
-#include "toolkit/lists.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/lists.h"
+#include "toolkit/core/streams.h"
 
 namespace gif {
 

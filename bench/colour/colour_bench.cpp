@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "colour/colour.h"
-#include "toolkit/bitmap.h"
+#include "toolkit/device/bitmap.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "toolkit/gdi.h"
+#include "toolkit/device/gdi.h"
 
 namespace {
 

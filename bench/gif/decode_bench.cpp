@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "gif/gif.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 
 namespace {
 

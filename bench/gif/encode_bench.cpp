@@ -17,9 +17,9 @@
 #include "colour/colour.h"
 #include "gif/gif.h"
 #include "tests/gif/giflib_ref.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/gdi.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/device/gdi.h"
+#include "toolkit/core/streams.h"
 
 namespace {
 

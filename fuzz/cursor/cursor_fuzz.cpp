@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "cursor/cursor.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   cursor::TAnimatedCursorImage ani;

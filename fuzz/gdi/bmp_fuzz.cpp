@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <span>
 
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <span>
 
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/icon.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/device/icon.h"
+#include "toolkit/core/streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tk::TIcon icon;

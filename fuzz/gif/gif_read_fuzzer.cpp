@@ -4,7 +4,7 @@
 
 #include "gif/decoder.h"
 #include "gif/gif.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "gif/gif.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   gif::TolerateDamage = true;

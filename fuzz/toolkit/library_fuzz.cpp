@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "toolkit/library.h"
+#include "toolkit/system/library.h"
 
 // Keeps the reads of the resource bytes from being optimised away.
 volatile std::size_t sink;

@@ -11,9 +11,9 @@
 
 #include "colour/colour.h"
 #include "common/test_paths.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/screen.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/screen.h"
 
 namespace colour {
 namespace {

@@ -12,9 +12,9 @@
 #include "common/run_program.h"
 #include "common/test_paths.h"
 #include "cursor/cursor.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/clipboard.h"
-#include "toolkit/screen.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/system/clipboard.h"
+#include "toolkit/core/screen.h"
 
 namespace cursor {
 namespace {

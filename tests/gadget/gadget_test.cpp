@@ -9,11 +9,11 @@
 #include "gadget/test_art.h"
 #include "gadget/Unit1.h"
 #include "gif/gif.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/headless/headless.h"
-#include "toolkit/library.h"
-#include "toolkit/picture.h"
-#include "toolkit/region.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/window/headless/headless.h"
+#include "toolkit/system/library.h"
+#include "toolkit/core/picture.h"
+#include "toolkit/device/region.h"
 #include "tools/mkreslib/reslib.h"
 
 using namespace tk;

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "gdi/gdi_test_util.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/clipboard.h"
-#include "toolkit/picture.h"
-#include "toolkit/colors.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/system/clipboard.h"
+#include "toolkit/core/picture.h"
+#include "toolkit/device/colors.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/streams.h"
 
 using namespace tk;
 

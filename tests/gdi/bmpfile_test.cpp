@@ -9,11 +9,11 @@
 
 #include "common/test_paths.h"
 #include "gdi/gdi_test_util.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/bmpfile.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/library.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/device/bmpfile.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/system/library.h"
+#include "toolkit/core/streams.h"
 #include "tools/mkreslib/reslib.h"
 
 using namespace tk;

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/gdi.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/device/gdi.h"
+#include "toolkit/core/streams.h"
 
 namespace gditest {
 

@@ -6,10 +6,10 @@
 
 #include "common/test_paths.h"
 #include "gdi/gdi_test_util.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/icon.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/device/icon.h"
+#include "toolkit/core/streams.h"
 
 using namespace tk;
 using namespace gditest;

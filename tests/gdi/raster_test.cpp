@@ -3,8 +3,8 @@
 #include <array>
 
 #include "gdi/gdi_test_util.h"
-#include "toolkit/colors.h"
-#include "toolkit/gdi.h"
+#include "toolkit/device/colors.h"
+#include "toolkit/device/gdi.h"
 
 using namespace tk;
 using gditest::Dib;

@@ -1,7 +1,7 @@
 // Regions: combination modes, banding, point tests and the outline built from white runs.
 #include <gtest/gtest.h>
 
-#include "toolkit/region.h"
+#include "toolkit/device/region.h"
 
 using namespace tk;
 

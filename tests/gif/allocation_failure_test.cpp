@@ -8,7 +8,7 @@
 
 #include "gif/gif.h"
 #include "gif_builder.h"
-#include "toolkit/bitmap.h"
+#include "toolkit/device/bitmap.h"
 
 using namespace giftest;
 

@@ -8,8 +8,8 @@
 #include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/icon.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/device/icon.h"
 
 using namespace giftest;
 using gif::NoColor;

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "toolkit/bitmap.h"
-#include "toolkit/gdi.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/device/gdi.h"
+#include "toolkit/core/streams.h"
 
 namespace giftest {
 

@@ -12,7 +12,7 @@
 #include "gif/gif.h"
 #include "gif_builder.h"
 #include "giflib_ref.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 
 namespace {
 

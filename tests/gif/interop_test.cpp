@@ -14,7 +14,7 @@
 #include "gif/gif.h"
 #include "gif_builder.h"
 #include "giflib_ref.h"
-#include "toolkit/bitmap.h"
+#include "toolkit/device/bitmap.h"
 
 using namespace giftest;
 using gif::NoColor;

@@ -9,12 +9,12 @@
 #include "common/test_paths.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/clipboard.h"
-#include "toolkit/icon.h"
-#include "toolkit/library.h"
-#include "toolkit/picture.h"
-#include "toolkit/screen.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/system/clipboard.h"
+#include "toolkit/device/icon.h"
+#include "toolkit/system/library.h"
+#include "toolkit/core/picture.h"
+#include "toolkit/core/screen.h"
 
 using namespace giftest;
 using gif::TGIFImage;

@@ -6,7 +6,7 @@
 #include "gif/gif.h"
 #include "gif/writer.h"
 #include "gif_builder.h"
-#include "toolkit/bitmap.h"
+#include "toolkit/device/bitmap.h"
 
 using namespace giftest;
 using gif::NoColor;

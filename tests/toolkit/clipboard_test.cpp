@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "tests/toolkit/test_graphic.h"
-#include "toolkit/clipboard.h"
-#include "toolkit/picture.h"
+#include "toolkit/system/clipboard.h"
+#include "toolkit/core/picture.h"
 
 using namespace tk;
 using testgraphic::TTestGraphic;

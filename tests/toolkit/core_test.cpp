@@ -4,11 +4,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "toolkit/exceptions.h"
-#include "toolkit/graphic.h"
-#include "toolkit/lists.h"
-#include "toolkit/persistent.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/graphic.h"
+#include "toolkit/core/lists.h"
+#include "toolkit/core/persistent.h"
+#include "toolkit/core/streams.h"
 
 using namespace tk;
 

@@ -10,8 +10,8 @@
 
 #include "common/run_program.h"
 #include "common/test_paths.h"
-#include "toolkit/library.h"
-#include "toolkit/pe_resources.h"
+#include "toolkit/system/library.h"
+#include "toolkit/system/pe_resources.h"
 #include "tools/mkreslib/reslib.h"
 
 using namespace tk;

@@ -4,8 +4,8 @@
 
 #include "common/test_paths.h"
 #include "tests/toolkit/test_graphic.h"
-#include "toolkit/picture.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/picture.h"
+#include "toolkit/core/streams.h"
 
 using namespace tk;
 using testgraphic::TTestGraphic;

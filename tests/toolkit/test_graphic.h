@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "toolkit/clipboard.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/graphic.h"
-#include "toolkit/streams.h"
+#include "toolkit/system/clipboard.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/core/graphic.h"
+#include "toolkit/core/streams.h"
 
 namespace testgraphic {
 

@@ -2,11 +2,11 @@
 // the move loop, outline handling of the stacking switch, and the message loop's error report.
 #include <gtest/gtest.h>
 
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/headless/headless.h"
-#include "toolkit/region.h"
-#include "toolkit/window.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/window/headless/headless.h"
+#include "toolkit/device/region.h"
+#include "toolkit/window/window.h"
 
 using namespace tk;
 

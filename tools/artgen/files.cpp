@@ -1,7 +1,7 @@
 #include "tools/artgen/files.h"
 
-#include "toolkit/bitmap.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/streams.h"
 
 namespace artgen {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "gif/gif.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/streams.h"
 #include "tools/artgen/art.h"
 #include "tools/artgen/files.h"
 

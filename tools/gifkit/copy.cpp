@@ -1,6 +1,6 @@
 // gifkit copy IN.gif OUT.gif: a GIF read into a picture and written back.
 #include "gif/gif.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 #include "tools/gifkit/command.h"
 
 namespace {

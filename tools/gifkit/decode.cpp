@@ -2,7 +2,7 @@
 #include <string>
 
 #include "gif/gif.h"
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 #include "tools/gifkit/command.h"
 
 namespace {

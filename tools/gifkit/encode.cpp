@@ -5,10 +5,10 @@
 #include "colour/colour.h"
 #include "cursor/cursor.h"
 #include "gif/gif.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/exceptions.h"
-#include "toolkit/icon.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/exceptions.h"
+#include "toolkit/device/icon.h"
+#include "toolkit/core/streams.h"
 #include "tools/gifkit/command.h"
 
 namespace {

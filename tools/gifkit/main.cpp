@@ -4,7 +4,7 @@
 #include <exception>
 #include <iostream>
 
-#include "toolkit/exceptions.h"
+#include "toolkit/core/exceptions.h"
 #include "tools/gifkit/command.h"
 
 namespace gifkit {

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "colour/colour.h"
-#include "toolkit/bitmap.h"
-#include "toolkit/streams.h"
+#include "toolkit/device/bitmap.h"
+#include "toolkit/core/streams.h"
 #include "tools/gifkit/command.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "toolkit/streams.h"
+#include "toolkit/core/streams.h"
 #include "tools/mkreslib/reslib.h"
 
 namespace {

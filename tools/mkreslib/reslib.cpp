@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <map>
 
-#include "toolkit/bytes.h"
-#include "toolkit/pe_resources.h"
+#include "toolkit/core/bytes.h"
+#include "toolkit/system/pe_resources.h"
 
 namespace reslib {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/library.h"
+#include "toolkit/system/library.h"
 
 namespace reslib {
 

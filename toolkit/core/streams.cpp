@@ -1,0 +1,235 @@
+#include "toolkit/core/streams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace tk {
+
+namespace {
+
+// The position a seek asks for, or -1 when it lies before the start or overflows.
+std::int64_t SeekTarget(std::int64_t position, std::int64_t size, std::int64_t offset,
+                        SeekOrigin origin) {
+  std::int64_t base = origin == SeekOrigin::Beginning ? 0
+                      : origin == SeekOrigin::Current ? position
+                                                      : size;
+  std::int64_t target;
+  if (__builtin_add_overflow(base, offset, &target) || target < 0) return -1;
+  return target;
+}
+
+
+// The plain read of both memory streams: copies what lies between the position and the end.
+std::size_t ReadAt(std::span<const std::uint8_t> bytes, std::int64_t& position, void* buffer,
+                   std::size_t count) {
+  if (count == 0 || position >= static_cast<std::int64_t>(bytes.size())) return 0;
+  std::size_t n = std::min<std::size_t>(count, bytes.size() - static_cast<std::size_t>(position));
+  std::memcpy(buffer, bytes.data() + position, n);
+  position += static_cast<std::int64_t>(n);
+  return n;
+}
+
+}  // namespace
+
+void TStream::SetSize(std::int64_t) { throw EStreamError("Stream cannot change its size"); }
+
+std::int64_t TStream::Remaining() const { return std::max<std::int64_t>(0, Size() - Position()); }
+
+void TStream::ReadBuffer(void* buffer, std::size_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, std::size_t count) {
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count < 0) throw EReadError();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 16)));
+  std::int64_t left = count;
+  while (left > 0) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, buffer.size()));
+    source.ReadBuffer(buffer.data(), n);
+    WriteBuffer(buffer.data(), n);
+    left -= static_cast<std::int64_t>(n);
+  }
+  return count;
+}
+
+std::uint8_t TStream::ReadU8() {
+  std::uint8_t v;
+  ReadBuffer(&v, 1);
+  return v;
+}
+
+std::uint16_t TStream::ReadU16() {
+  std::uint8_t b[2];
+  ReadBuffer(b, 2);
+  return static_cast<std::uint16_t>(b[0] | b[1] << 8);
+}
+
+std::uint32_t TStream::ReadU32() {
+  std::uint8_t b[4];
+  ReadBuffer(b, 4);
+  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+void TStream::WriteU16(std::uint16_t v) {
+  std::uint8_t b[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+  WriteBuffer(b, 2);
+}
+
+void TStream::WriteU32(std::uint32_t v) {
+  std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                       static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+  WriteBuffer(b, 4);
+}
+
+// ---- TMemoryStream
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  std::int64_t target = SeekTarget(position_, Size(), offset, origin);
+  if (target < 0) return -1;
+  return position_ = target;
+}
+
+std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
+  return ReadAt(data_, position_, buffer, count);
+}
+
+std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
+  if (count == 0) return 0;
+  // A position far beyond the end cannot be written there: nothing is written.
+  if (count > data_.max_size() || static_cast<std::uint64_t>(position_) > data_.max_size() - count)
+    return 0;
+  std::size_t end = static_cast<std::size_t>(position_) + count;
+  if (end > data_.size()) {
+    if (end > data_.capacity()) data_.reserve(std::max(end, data_.capacity() * 2));
+    data_.resize(end);
+  }
+  std::memcpy(data_.data() + position_, buffer, count);
+  position_ = static_cast<std::int64_t>(end);
+  return count;
+}
+
+void TMemoryStream::SetSize(std::int64_t size) {
+  if (size < 0) throw EStreamError("Invalid stream size");
+  data_.resize(static_cast<std::size_t>(size));
+  if (position_ > size) position_ = size;
+}
+
+void TMemoryStream::LoadFromStream(TStream& source) {
+  std::int64_t count = source.Remaining();
+  data_.resize(static_cast<std::size_t>(count));
+  source.ReadBuffer(data_.data(), data_.size());
+  position_ = 0;
+}
+
+void TMemoryStream::SaveToStream(TStream& target) const { target.WriteBuffer(data_.data(), data_.size()); }
+
+std::vector<std::uint8_t> TMemoryStream::Release() {
+  position_ = 0;
+  return std::exchange(data_, {});
+}
+
+// ---- TReadOnlyMemoryStream
+
+std::int64_t TReadOnlyMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  std::int64_t target = SeekTarget(position_, Size(), offset, origin);
+  if (target < 0) return -1;
+  return position_ = target;
+}
+
+std::size_t TReadOnlyMemoryStream::Read(void* buffer, std::size_t count) {
+  return ReadAt(bytes_, position_, buffer, count);
+}
+
+std::size_t TReadOnlyMemoryStream::Write(const void*, std::size_t) {
+  throw EStreamError("Can't write to a read-only resource stream");
+}
+
+// ---- TFileStream
+
+TFileStream::TFileStream(const std::string& name, FileMode mode) {
+  int flags = mode == FileMode::OpenRead        ? O_RDONLY
+              : mode == FileMode::OpenReadWrite ? O_RDWR
+                                                : O_RDWR | O_CREAT | O_TRUNC;
+  fd_ = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw EFOpenError(Format(mode == FileMode::Create ? SFCreateError : SFOpenError, {name}) +
+                      ". " + std::strerror(errno));
+  }
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    throw EFOpenError(Format(SFOpenError, {name}) + ". Is a directory");
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::int64_t TFileStream::Size() const {
+  struct stat st;
+  return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  int whence = origin == SeekOrigin::Beginning ? SEEK_SET
+               : origin == SeekOrigin::Current ? SEEK_CUR
+                                               : SEEK_END;
+  off_t r = ::lseek(fd_, offset, whence);
+  return r < 0 ? -1 : r;
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t r = ::read(fd_, static_cast<char*>(buffer) + done, count - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t r = ::write(fd_, static_cast<const char*>(buffer) + done, count - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  if (size < 0 || ::ftruncate(fd_, size) != 0) throw EStreamError("Cannot change the file size");
+  if (Position() > size) Seek(size, SeekOrigin::Beginning);
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& name) {
+  TFileStream file(name, FileMode::OpenRead);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
+  file.ReadBuffer(bytes.data(), bytes.size());
+  return bytes;
+}
+
+void WriteWholeFile(const std::string& name, std::span<const std::uint8_t> bytes) {
+  TFileStream file(name, FileMode::Create);
+  file.WriteBuffer(bytes.data(), bytes.size());
+}
+
+}  // namespace tk

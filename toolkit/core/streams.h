@@ -1,0 +1,135 @@
+// Byte streams: the abstract stream, a growable memory stream, a read-only view over fixed bytes
+// (the form of resource data) and a file stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "toolkit/core/exceptions.h"
+
+namespace tk {
+
+enum class SeekOrigin { Beginning, Current, End };
+
+class TStream {
+ public:
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+  virtual ~TStream() = default;
+
+  virtual std::int64_t Size() const = 0;
+  // Moves the position and returns the new one; -1 when the stream refuses the move (a position
+  // before the start). A position beyond the end is allowed: reads there give nothing.
+  virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
+  // Plain read: reads up to count bytes and returns how many it read (0 at the end).
+  virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+  // Writes up to count bytes and returns how many it wrote.
+  virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+  // Grows or truncates the stream; streams that cannot fail with EStreamError.
+  virtual void SetSize(std::int64_t size);
+
+  std::int64_t Position() const { return const_cast<TStream*>(this)->Seek(0, SeekOrigin::Current); }
+  void SetPosition(std::int64_t position) { Seek(position, SeekOrigin::Beginning); }
+  std::int64_t Remaining() const;
+
+  // Exact read: fails with EReadError "Stream read error" when fewer bytes are available.
+  void ReadBuffer(void* buffer, std::size_t count);
+  // Exact write: fails with EWriteError "Stream write error".
+  void WriteBuffer(const void* buffer, std::size_t count);
+  void WriteBuffer(std::span<const std::uint8_t> bytes) { WriteBuffer(bytes.data(), bytes.size()); }
+
+  // Copies count bytes from the source's position (count 0: the whole source from its start).
+  // Returns the number of bytes copied; fails with EReadError if the source runs short or the
+  // count is negative.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count);
+
+  // Little-endian helpers built on the exact read and write.
+  std::uint8_t ReadU8();
+  std::uint16_t ReadU16();
+  std::uint32_t ReadU32();
+  std::int32_t ReadI32() { return static_cast<std::int32_t>(ReadU32()); }
+  void WriteU8(std::uint8_t v) { WriteBuffer(&v, 1); }
+  void WriteU16(std::uint16_t v);
+  void WriteU32(std::uint32_t v);
+  void WriteI32(std::int32_t v) { WriteU32(static_cast<std::uint32_t>(v)); }
+};
+
+// A stream over memory that it owns and grows as it is written.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::vector<std::uint8_t> bytes) : data_(std::move(bytes)) {}
+
+  std::int64_t Size() const override { return static_cast<std::int64_t>(data_.size()); }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::size_t Read(void* buffer, std::size_t count) override;
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  // New bytes are zero; truncation moves a position beyond the new end to the end.
+  void SetSize(std::int64_t size) override;
+
+  void Clear() { SetSize(0); }
+  std::uint8_t* Memory() { return data_.data(); }
+  const std::uint8_t* Memory() const { return data_.data(); }
+  std::span<const std::uint8_t> Bytes() const { return data_; }
+  // Replaces the content by the rest of the source stream and rewinds.
+  void LoadFromStream(TStream& source);
+  void SaveToStream(TStream& target) const;
+  void Reserve(std::size_t capacity) { data_.reserve(capacity); }
+  // Hands the bytes over, leaving the stream empty.
+  std::vector<std::uint8_t> Release();
+
+ private:
+  std::vector<std::uint8_t> data_;
+  std::int64_t position_ = 0;
+};
+
+// A read-only stream over bytes it does not copy. The optional owner keeps the bytes alive for
+// as long as the stream lives (a resource stream keeps its library's image this way).
+class TReadOnlyMemoryStream : public TStream {
+ public:
+  explicit TReadOnlyMemoryStream(std::span<const std::uint8_t> bytes,
+                                 std::shared_ptr<const void> owner = nullptr)
+      : bytes_(bytes), owner_(std::move(owner)) {}
+
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::size_t Read(void* buffer, std::size_t count) override;
+  // Always fails: the bytes are read-only.
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  const std::uint8_t* Memory() const { return bytes_.data(); }
+  std::span<const std::uint8_t> Bytes() const { return bytes_; }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::shared_ptr<const void> owner_;
+  std::int64_t position_ = 0;
+};
+
+enum class FileMode { OpenRead, OpenReadWrite, Create };
+
+// A stream over a file, closed when the stream goes. Opening fails with EFOpenError.
+class TFileStream : public TStream {
+ public:
+  TFileStream(const std::string& name, FileMode mode);
+  ~TFileStream() override;
+
+  std::int64_t Size() const override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::size_t Read(void* buffer, std::size_t count) override;
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  void SetSize(std::int64_t size) override;
+
+ private:
+  int fd_ = -1;
+};
+
+// The whole content of a file; fails with EFOpenError or EReadError.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& name);
+void WriteWholeFile(const std::string& name, std::span<const std::uint8_t> bytes);
+
+}  // namespace tk
