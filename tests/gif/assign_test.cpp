@@ -51,6 +51,27 @@ Bytes IconFile(std::uint32_t color) {
   return b;
 }
 
+// A 4 x 1 icon of 32 bits, green, with the given alpha for each pixel.
+Bytes AlphaIconFile(const std::uint8_t (&alpha)[4]) {
+  Bytes b;
+  Put(b, 0, 2);
+  Put(b, 1, 2);
+  Put(b, 1, 2);
+  const std::uint32_t size = 40 + 16 + 4;
+  b.insert(b.end(), {4, 1, 0, 0});
+  Put(b, 1, 2);
+  Put(b, 32, 2);
+  Put(b, size, 4);
+  Put(b, 22, 4);
+  for (std::uint32_t v : {40u, 4u, 2u}) Put(b, v, 4);
+  Put(b, 1, 2);
+  Put(b, 32, 2);
+  for (int i = 0; i < 6; ++i) Put(b, 0, 4);
+  for (std::uint8_t a : alpha) b.insert(b.end(), {0x00, 0xFF, 0x00, a});
+  Put(b, 0, 4);  // the mask row: all drawn, the alpha channel decides
+  return b;
+}
+
 Bytes Chunk(std::string_view id, const Bytes& data) {
   Bytes b(id.begin(), id.end());
   Put(b, static_cast<std::uint32_t>(data.size()), 4);
@@ -177,6 +198,31 @@ TEST(AssignGraphic, IconsAreDrawnOverTheUndrawnColour) {
   EXPECT_EQ(read.TransColor, 0xFF00FFu);
   EXPECT_EQ(read.BuildBitmap()->Canvas().Pixels(0, 0), 0xFF00FFu);
   EXPECT_EQ(read.BuildBitmap()->Canvas().Pixels(15, 15), 0x00FF00u);
+}
+
+TEST(AssignGraphic, IconAlphaBelowHalfIsTransparentAndTheRestOpaque) {
+  tk::TIcon icon;
+  tk::TMemoryStream file(AlphaIconFile({0, 100, 128, 255}));
+  icon.LoadStream(file);
+  ASSERT_TRUE(icon.HasAlpha());
+  TGIFImage picture;
+  picture.AppendFrame(&icon);
+  gif::TGIFFrame& frame = picture.FrameAt(0);
+  tk::TCanvas& canvas = frame.BuiltBitmap->Canvas();
+  // No pixel is blended with the undrawn colour: it is either left out or the icon's own.
+  EXPECT_EQ(canvas.Pixels(0, 0), 0xFF00FFu);
+  EXPECT_EQ(canvas.Pixels(1, 0), 0xFF00FFu);
+  EXPECT_EQ(canvas.Pixels(2, 0), 0x00FF00u);
+  EXPECT_EQ(canvas.Pixels(3, 0), 0x00FF00u);
+  EXPECT_EQ(frame.TransColor, 0xFF00FFu);
+  // Drawn on a canvas of its own, the icon still blends its edges.
+  tk::TBitmap blended;
+  blended.SetPixelFormat(tk::pf32bit);
+  blended.Canvas().Brush().Color = 0;
+  blended.SetWidth(4);
+  blended.SetHeight(1);
+  blended.Canvas().Draw(0, 0, &icon);
+  EXPECT_EQ(blended.Canvas().Pixels(1, 0), 0x006400u);  // 100/255 of green over black
 }
 
 TEST(AssignCursor, OneFramePerStepWithItsDelay) {
