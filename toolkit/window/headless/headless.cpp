@@ -188,10 +188,18 @@ bool Backend::Dispatch(bool) {
         break;
       }
   }
-  if (target < 0) return true;
-  Window& w = windows[std::size_t(target)];
-  if (mouse) e.pos = {e.pos.X - w.bounds.Left, e.pos.Y - w.bounds.Top};
-  w.form->HandleInput(e);
+  auto deliver = [&](std::ptrdiff_t index, TInputEvent event) {
+    Window& w = windows[std::size_t(index)];
+    if (mouse) event.pos = {event.pos.X - w.bounds.Left, event.pos.Y - w.bounds.Top};
+    w.form->HandleInput(event);
+  };
+  if (e.kind == TInputEvent::Kind::MouseMove) {
+    // Leaving a window is one more move for it, to where the pointer went.
+    const std::ptrdiff_t left = hover_;
+    hover_ = target;
+    if (left >= 0 && left != target && !windows[std::size_t(left)].destroyed) deliver(left, e);
+  }
+  if (target >= 0) deliver(target, e);
   return true;
 }
 

@@ -39,7 +39,7 @@ class Backend : public TWindowBackend {
   void MouseDown(int x, int y, TMouseButton button = mbLeft, TShiftState shift = 0);
   void MouseUp(int x, int y, TMouseButton button = mbLeft, TShiftState shift = 0);
   // Pointer motion: the move loop follows it; otherwise it goes to the window that holds the
-  // pressed button, or else to the window under the pointer.
+  // pressed button, or else to the window under the pointer, and to the window it leaves.
   void MouseMove(int x, int y, TShiftState shift = 0);
   void Click(int x, int y, TMouseButton button = mbLeft, TShiftState shift = 0);
   // Two clicks in quick succession.
@@ -87,6 +87,8 @@ class Backend : public TWindowBackend {
   std::uint32_t clock_ = 1000;
   // The window that took the last press: releases go to it, as with a pointer grab.
   std::ptrdiff_t grab_ = -1;
+  // The window the last move went to.
+  std::ptrdiff_t hover_ = -1;
 };
 
 }  // namespace tk::headless
