@@ -82,14 +82,22 @@ quit_gadget() {
   wait "$gadget"
 }
 alive() { kill -0 "$gadget" 2>/dev/null && echo running || echo gone; }
+opens() { # opens BUTTON NAME PLACE: the gadget's button opens the named ruler (win) there
+  ruler_button "$1"
+  win=$(find_window "$2")
+  [ -n "$win" ] || fail "button $1 opened no $2"
+  sleep 0.3
+  check "$2 placed and sized" "$3" "$(place "$win")"
+}
+escape() { # escape NAME: Esc closes the named ruler and leaves the gadget running
+  xdotool key Escape
+  gone "$1" || fail "Esc did not close $1"
+  check "the gadget after Esc on $1" running "$(alive)"
+}
 
 # ---- The gadget starts the 1024-pixel rulers when they are present.
 start_gadget "$work/all"
-ruler_button 5
-win=$(find_window Plank1024)
-[ -n "$win" ] || fail "the horizontal-ruler button opened no Plank1024"
-sleep 0.3
-check "Plank1024 centred, 1024 wide" "128 492 1024x40" "$(place "$win")"
+opens 5 Plank1024 "128 492 1024x40"
 check "the zero end is red" FF0000 "$(pixel 128 512)"
 
 # The marker follows the pointer across the whole thickness.
@@ -138,36 +146,19 @@ xdotool mousemove $((164 + 1024 - 8)) $((547 + 32)) click 1
 gone Plank1024 || fail "the close mark did not close the ruler"
 echo "ok: the close mark closed the ruler"
 
-ruler_button 8
-win=$(find_window Spire1024)
-[ -n "$win" ] || fail "the vertical-ruler button opened no Spire1024"
-sleep 0.3
-check "Spire1024 centred, 1024 tall" "620 0 40x1024" "$(place "$win")"
+opens 8 Spire1024 "620 0 40x1024"
 xdotool mousemove 640 300
 sleep 0.3
 check "marker under the pointer on Spire" 0000FF "$(pixel 622 300)"
-xdotool key Escape
-gone Spire1024 || fail "Esc did not close Spire1024"
-check "the gadget after Esc on Spire" running "$(alive)"
+escape Spire1024
 quit_gadget
 
 # ---- With only the 800-pixel rulers present, the gadget starts those.
 start_gadget "$work/short"
-ruler_button 5
-win=$(find_window Plank800)
-[ -n "$win" ] || fail "the horizontal-ruler button opened no Plank800"
-sleep 0.3
-check "Plank800 is 800 wide" "240 492 800x40" "$(place "$win")"
-xdotool key Escape
-gone Plank800 || fail "Esc did not close Plank800"
-ruler_button 8
-win=$(find_window Spire800)
-[ -n "$win" ] || fail "the vertical-ruler button opened no Spire800"
-sleep 0.3
-check "Spire800 is 800 tall" "620 112 40x800" "$(place "$win")"
-xdotool key Escape
-gone Spire800 || fail "Esc did not close Spire800"
-check "the gadget after both" running "$(alive)"
+opens 5 Plank800 "240 492 800x40"
+escape Plank800
+opens 8 Spire800 "620 112 40x800"
+escape Spire800
 quit_gadget
 
 # ---- A ruler on its own: no CPU while nothing moves; Q ends it with status 0.

@@ -121,6 +121,23 @@ class RulerTest : public ::testing::Test {
     return n;
   }
 
+  // Runs the check on each of the four rulers, read both ways round.
+  template <class Check>
+  void ForEachRuler(Check check) {
+    for (TOrientation o : {TOrientation::Horizontal, TOrientation::Vertical}) {
+      for (int length : {1024, 800}) {
+        Open(o, length);
+        for (bool reversed : {false, true}) {
+          if (reversed) ruler->Reverse();
+          ruler->Update();
+          SCOPED_TRACE(testing::Message() << int(o) << " " << length << " " << reversed);
+          check(o, length, reversed);
+        }
+        TearDown();
+      }
+    }
+  }
+
   headless::Backend* h = nullptr;
   std::unique_ptr<TRuler> ruler;
 };
@@ -140,64 +157,44 @@ TEST_F(RulerTest, OpensCentredStayingOnTopInItsSize) {
 }
 
 TEST_F(RulerTest, MarksHangFromTheMarkedEdgeInBothOrientationsAndDirections) {
-  for (TOrientation o : {TOrientation::Horizontal, TOrientation::Vertical}) {
-    for (int length : {1024, 800}) {
-      Open(o, length);
-      for (bool reversed : {false, true}) {
-        if (reversed) ruler->Reverse();
-        ruler->Update();
-        SCOPED_TRACE(testing::Message() << int(o) << " " << length << " " << reversed);
-        // The zero end is a red bar across the whole ruler.
-        const int zero = reversed ? length - ZeroBar : 0;
-        for (int across = 0; across < Thickness; ++across) {
-          EXPECT_EQ(At(zero, across), Zero);
-          EXPECT_EQ(At(zero + 1, across), Zero);
-        }
-        EXPECT_EQ(At(reversed ? zero - 1 : ZeroBar, 20), Face);
-        // Each pixel along carries the mark of its offset from the zero end; where there is
-        // none, only the frame's edge is ink.
-        for (int along = ZeroBar; along < length - ZeroBar; ++along) {
-          const int offset = reversed ? length - 1 - along : along;
-          ASSERT_EQ(ruler->OffsetAt(along), offset);
-          ASSERT_EQ(MarkAt(along), std::max(1, MarkLength(offset))) << "along " << along;
-        }
-        // The frame runs round the face.
-        EXPECT_EQ(At(length / 2 + 1, Thickness - 1), Ink);
-        EXPECT_EQ(At(length - 1 - (reversed ? length - 3 : 0), 20), reversed ? Face : Ink);
-      }
-      TearDown();
+  ForEachRuler([&](TOrientation, int length, bool reversed) {
+    // The zero end is a red bar across the whole ruler; the other end is the frame's edge.
+    const int zero = reversed ? length - ZeroBar : 0;
+    for (int across = 0; across < Thickness; ++across) {
+      EXPECT_EQ(At(zero, across), Zero);
+      EXPECT_EQ(At(zero + 1, across), Zero);
     }
-  }
+    EXPECT_EQ(At(reversed ? zero - 1 : ZeroBar, 20), Face);
+    EXPECT_EQ(At(reversed ? 0 : length - 1, 20), Ink);
+    EXPECT_EQ(At(length / 2 + 1, Thickness - 1), Ink);
+    // Each pixel along carries the mark of its offset from the zero end; where there is none,
+    // only the frame's edge is ink.
+    for (int along = ZeroBar; along < length - ZeroBar; ++along) {
+      const int offset = reversed ? length - 1 - along : along;
+      ASSERT_EQ(ruler->OffsetAt(along), offset);
+      ASSERT_EQ(MarkAt(along), std::max(1, MarkLength(offset))) << "along " << along;
+    }
+  });
 }
 
 TEST_F(RulerTest, NumbersStandAtEveryFiftyPixelsWhereTheyFit) {
-  for (TOrientation o : {TOrientation::Horizontal, TOrientation::Vertical}) {
-    for (int length : {1024, 800}) {
-      Open(o, length);
-      for (bool reversed : {false, true}) {
-        if (reversed) ruler->Reverse();
-        ruler->Update();
-        SCOPED_TRACE(testing::Message() << int(o) << " " << length << " " << reversed);
-        const std::vector<TRuler::TNumber> numbers = ruler->Numbers();
-        // 50, 100, ... up to the last below the length; 0 does not fit at its end.
-        ASSERT_EQ(numbers.size(), std::size_t(length == 1024 ? 20 : 15));
-        for (std::size_t i = 0; i < numbers.size(); ++i) {
-          const int offset = int(i + 1) * 50;
-          const int along = reversed ? length - 1 - offset : offset;
-          const int width = NumberWidth(offset);
-          const TRect expected =
-              o == TOrientation::Horizontal
-                  ? TRect{along - width / 2, NumberAcross, along - width / 2 + width,
-                          NumberAcross + DigitHeight}
-                  : TRect{NumberAcross, along - 3, NumberAcross + width, along + 4};
-          EXPECT_EQ(numbers[i].offset, offset);
-          EXPECT_EQ(numbers[i].rect, expected) << offset;
-          EXPECT_EQ(ReadNumber(W(), expected, Ink), std::to_string(offset));
-        }
-      }
-      TearDown();
+  ForEachRuler([&](TOrientation o, int length, bool reversed) {
+    const std::vector<TRuler::TNumber> numbers = ruler->Numbers();
+    // 50, 100, ... up to the last below the length; 0 does not fit at its end.
+    ASSERT_EQ(numbers.size(), std::size_t(length == 1024 ? 20 : 15));
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      const int offset = int(i + 1) * 50;
+      const int along = reversed ? length - 1 - offset : offset;
+      const int width = NumberWidth(offset);
+      const TRect expected = o == TOrientation::Horizontal
+                                 ? TRect{along - width / 2, NumberAcross, along - width / 2 + width,
+                                         NumberAcross + DigitHeight}
+                                 : TRect{NumberAcross, along - 3, NumberAcross + width, along + 4};
+      EXPECT_EQ(numbers[i].offset, offset);
+      EXPECT_EQ(numbers[i].rect, expected) << offset;
+      EXPECT_EQ(ReadNumber(W(), expected, Ink), std::to_string(offset));
     }
-  }
+  });
 }
 
 TEST_F(RulerTest, MarkerFollowsThePointerWithItsOffsetFromTheZeroEnd) {

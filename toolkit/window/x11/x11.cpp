@@ -537,28 +537,24 @@ void NativeWindow::Handle(XEvent& ev) {
       Deliver(e);
       return;
     }
-    case MotionNotify: {
+    case MotionNotify:
+    case LeaveNotify: {
+      // Leaving is one more move, to where the pointer went (grabs that begin or end are not).
+      if (ev.type == LeaveNotify && ev.xcrossing.mode != NotifyNormal) return;
       // Of the moves waiting in a row only the last counts.
       XEvent next;
-      while (XEventsQueued(D(), QueuedAlready) > 0) {
+      while (ev.type == MotionNotify && XEventsQueued(D(), QueuedAlready) > 0) {
         XPeekEvent(D(), &next);
         if (next.type != MotionNotify || next.xany.window != w_) break;
         XNextEvent(D(), &ev);
       }
+      const bool motion = ev.type == MotionNotify;
       e.kind = TInputEvent::Kind::MouseMove;
-      e.shift = ShiftOf(ev.xmotion.state);
-      e.pos = {ev.xmotion.x, ev.xmotion.y};
+      e.shift = ShiftOf(motion ? ev.xmotion.state : ev.xcrossing.state);
+      e.pos = motion ? TPoint{ev.xmotion.x, ev.xmotion.y} : TPoint{ev.xcrossing.x, ev.xcrossing.y};
       Deliver(e);
       return;
     }
-    case LeaveNotify:
-      // Leaving is one more move, to where the pointer went (grabs that begin or end are not).
-      if (ev.xcrossing.mode != NotifyNormal) return;
-      e.kind = TInputEvent::Kind::MouseMove;
-      e.shift = ShiftOf(ev.xcrossing.state);
-      e.pos = {ev.xcrossing.x, ev.xcrossing.y};
-      Deliver(e);
-      return;
     case KeyPress:
     case KeyRelease: {
       KeySym sym = XLookupKeysym(&ev.xkey, 0);
