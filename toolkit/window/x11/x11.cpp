@@ -29,12 +29,14 @@ class ErrorTrap {
  public:
   explicit ErrorTrap(Display* d) : d_(d) {
     XSync(d_, False);  // earlier requests report to the handler that was in place for them
+    outer_ = error_;
     error_ = 0;
     previous_ = XSetErrorHandler(Record);
   }
   ~ErrorTrap() {
     XSync(d_, False);
     XSetErrorHandler(previous_);
+    if (!error_) error_ = outer_;  // a trap around this one sees the errors caught here too
   }
   ErrorTrap(const ErrorTrap&) = delete;
   ErrorTrap& operator=(const ErrorTrap&) = delete;
@@ -51,6 +53,7 @@ class ErrorTrap {
   }
   static inline int error_ = 0;
   Display* d_;
+  int outer_ = 0;
   int (*previous_)(Display*, XErrorEvent*) = nullptr;
 };
 
@@ -88,12 +91,24 @@ TShiftState ModifierOf(KeySym sym) {
 }
 
 std::uint16_t KeyCodeOf(KeySym sym) {
+  // The platform's key codes: the modifier keys, Escape, the arrows, and letters and digits as
+  // their capital ASCII codes; other keys keep their X key symbol.
   switch (ModifierOf(sym)) {
-    case ssShift: return 16;  // the platform's key codes of the three modifier keys
+    case ssShift: return 16;
     case ssCtrl: return 17;
     case ssAlt: return 18;
-    default: return static_cast<std::uint16_t>(sym & 0xFFFF);
+    default: break;
   }
+  switch (sym) {
+    case XK_Escape: return VK_ESCAPE;
+    case XK_Left: case XK_KP_Left: return VK_LEFT;
+    case XK_Up: case XK_KP_Up: return VK_UP;
+    case XK_Right: case XK_KP_Right: return VK_RIGHT;
+    case XK_Down: case XK_KP_Down: return VK_DOWN;
+    default: break;
+  }
+  if (sym >= XK_a && sym <= XK_z) return static_cast<std::uint16_t>(sym - XK_a + 'A');
+  return static_cast<std::uint16_t>(sym & 0xFFFF);
 }
 
 class Backend;
@@ -122,6 +137,8 @@ class NativeWindow : public TNativeWindow {
   TPoint ScreenPosition() const;
   void SetSizeHints();
   void Raise();
+  // Whether a window above this one that does not stay on top overlaps it.
+  bool CoveredByNormalWindow();
   void Deliver(TInputEvent e) { form_.HandleInput(e); }
   void FocusSelf();
 
@@ -189,6 +206,8 @@ class Backend : public TWindowBackend {
   // What the window manager of the desktop conventions offers, as last read.
   bool WmRuns() const { return wm_.runs; }
   bool WmMoves() const { return wm_.moves; }
+  // Whether the window's desktop state says it stays on top.
+  bool StaysOnTop(::Window w) { return ListsAtom(w, A(NET_WM_STATE), A(NET_WM_STATE_ABOVE)); }
 
   // Sends a desktop-convention request about a window to the window manager.
   void SendToRoot(::Window w, Atom type, long l0, long l1, long l2, long l3, long l4) {
@@ -266,6 +285,26 @@ class Backend : public TWindowBackend {
   }
 
  private:
+  // Whether the window's property, a list of atoms, holds the atom. The window may be another
+  // program's, gone since it was listed: that error is caught and gives false.
+  bool ListsAtom(::Window w, Atom property, Atom atom) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool found = false;
+    ErrorTrap trap(d_);
+    if (XGetWindowProperty(d_, w, property, 0, 4096, False, XA_ATOM, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+      if (type == XA_ATOM && format == 32) {
+        const Atom* list = reinterpret_cast<const Atom*>(data);
+        found = std::find(list, list + count, atom) != list + count;
+      }
+      XFree(data);
+    }
+    return found;
+  }
   // The window a window property names. The window asked may be gone (a window manager's check
   // window after it ended): that error is caught and gives false.
   bool WindowProperty(::Window w, Atom property, ::Window& out) {
@@ -290,20 +329,7 @@ class Backend : public TWindowBackend {
     ::Window check = 0, self = 0;
     wm_.runs = WindowProperty(root_, A(NET_SUPPORTING_WM_CHECK), check) &&
                WindowProperty(check, A(NET_SUPPORTING_WM_CHECK), self) && self == check;
-    if (!wm_.runs) return;
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(d_, root_, A(NET_SUPPORTED), 0, 4096, False, XA_ATOM, &type, &format,
-                           &count, &after, &data) == Success &&
-        data) {
-      if (type == XA_ATOM && format == 32) {
-        const Atom* list = reinterpret_cast<const Atom*>(data);
-        wm_.moves = std::find(list, list + count, A(NET_WM_MOVERESIZE)) != list + count;
-      }
-      XFree(data);
-    }
+    wm_.moves = wm_.runs && ListsAtom(root_, A(NET_SUPPORTED), A(NET_WM_MOVERESIZE));
   }
 
   struct WmCapabilities {
@@ -330,8 +356,9 @@ std::unique_ptr<TNativeWindow> Backend::CreateWindow(TForm& form, const std::str
                                                      const TRect& bounds) {
   XSetWindowAttributes attrs{};
   attrs.background_pixel = BlackPixel(d_, screen_);
-  attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
-                     KeyReleaseMask | StructureNotifyMask | VisibilityChangeMask;
+  attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                     LeaveWindowMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask |
+                     VisibilityChangeMask;
   ::Window w = XCreateWindow(d_, root_, bounds.Left, bounds.Top,
                              unsigned(std::max(1, bounds.Width())),
                              unsigned(std::max(1, bounds.Height())), 0, depth_, InputOutput,
@@ -418,6 +445,32 @@ void NativeWindow::SetStayOnTop(bool value) {
     if (value && mapped_) Raise();
   }
   XFlush(D());
+}
+
+bool NativeWindow::CoveredByNormalWindow() {
+  ::Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(D(), b_.Root(), &root, &parent, &children, &count)) return false;
+  // The children of the root, bottom first: those after this window lie above it.
+  bool above = false, covered = false;
+  for (unsigned i = 0; i < count && !covered; ++i) {
+    if (children[i] == w_) {
+      above = true;
+      continue;
+    }
+    XWindowAttributes a{};
+    if (!above) continue;
+    {
+      ErrorTrap trap(D());  // another program's window may be gone since the listing
+      if (!XGetWindowAttributes(D(), children[i], &a) || trap.Error() || a.map_state != IsViewable)
+        continue;
+    }
+    const bool overlaps = a.x < bounds_.Right && bounds_.Left < a.x + a.width &&
+                          a.y < bounds_.Bottom && bounds_.Top < a.y + a.height;
+    covered = overlaps && !b_.StaysOnTop(children[i]);
+  }
+  if (children) XFree(children);
+  return covered;
 }
 
 void NativeWindow::Raise() {
@@ -584,6 +637,24 @@ void NativeWindow::Handle(XEvent& ev) {
       Deliver(e);
       return;
     }
+    case MotionNotify:
+    case LeaveNotify: {
+      // Leaving is one more move, to where the pointer went (grabs that begin or end are not).
+      if (ev.type == LeaveNotify && ev.xcrossing.mode != NotifyNormal) return;
+      // Of the moves waiting in a row only the last counts.
+      XEvent next;
+      while (ev.type == MotionNotify && XEventsQueued(D(), QueuedAlready) > 0) {
+        XPeekEvent(D(), &next);
+        if (next.type != MotionNotify || next.xany.window != w_) break;
+        XNextEvent(D(), &ev);
+      }
+      const bool motion = ev.type == MotionNotify;
+      e.kind = TInputEvent::Kind::MouseMove;
+      e.shift = ShiftOf(motion ? ev.xmotion.state : ev.xcrossing.state);
+      e.pos = motion ? TPoint{ev.xmotion.x, ev.xmotion.y} : TPoint{ev.xcrossing.x, ev.xcrossing.y};
+      Deliver(e);
+      return;
+    }
     case KeyPress:
     case KeyRelease: {
       KeySym sym = XLookupKeysym(&ev.xkey, 0);
@@ -611,8 +682,12 @@ void NativeWindow::Handle(XEvent& ev) {
       return;
     case UnmapNotify: mapped_ = false; return;
     case VisibilityNotify:
-      // Without a window manager, a window that stays on top raises itself when covered.
-      if (onTop_ && ev.xvisibility.state != VisibilityUnobscured && !b_.WmRuns()) Raise();
+      // Without a window manager, a window that stays on top raises itself when a window that
+      // does not stay on top covers it. (Two that both stay on top would otherwise raise
+      // themselves over each other for ever.)
+      if (onTop_ && ev.xvisibility.state != VisibilityUnobscured && !b_.WmRuns() &&
+          CoveredByNormalWindow())
+        Raise();
       return;
     case ConfigureNotify: {
       TPoint at = ScreenPosition();
