@@ -222,7 +222,10 @@ void TForm::MouseDown(const TInputEvent& e) {
 }
 
 void TForm::MouseUp(const TInputEvent& e) {
+  // Without a capture the release goes to what lies under the pointer: a control, or the
+  // form's own surface.
   TControl* target = g_capture ? g_capture : ControlAt(e.pos);
+  if (!target && e.pos.X >= 0 && e.pos.Y >= 0 && e.pos.X < Width && e.pos.Y < Height) target = this;
   if (e.button == mbLeft) g_capture = nullptr;
   if (!target) return;
   if (target == this) {
