@@ -11,8 +11,9 @@ namespace tk {
 
 namespace {
 
-// The control that receives the mouse until the buttons are released (global, as on the
-// platform: one capture for the whole program).
+// The control that a left press captured: it receives the mouse until the left button is
+// released (global, as on the platform: one capture for the whole program). Other buttons do
+// not capture: their releases go to the control under the pointer.
 TControl* g_capture = nullptr;
 
 // Two presses of one button make a double-click within this time and distance.
@@ -178,6 +179,7 @@ void TForm::HandleInput(const TInputEvent& event) {
     switch (event.kind) {
       case TInputEvent::Kind::MouseDown: MouseDown(event); break;
       case TInputEvent::Kind::MouseUp: MouseUp(event); break;
+      case TInputEvent::Kind::MouseMove: MouseMove(event); break;
       case TInputEvent::Kind::KeyDown:
       case TInputEvent::Kind::KeyUp: Key(event); break;
       case TInputEvent::Kind::Moved:
@@ -201,7 +203,7 @@ void TForm::MouseDown(const TInputEvent& e) {
   lastPress_ = Press{e.button, e.time, e.pos, isDouble};
 
   TControl* target = ControlAt(e.pos);
-  g_capture = target ? target : this;
+  if (e.button == mbLeft) g_capture = target ? target : this;
   if (!target) {
     if (OnMouseDown) OnMouseDown(this, e.button, e.shift, e.pos.X, e.pos.Y);
     return;
@@ -219,9 +221,16 @@ void TForm::MouseDown(const TInputEvent& e) {
 }
 
 void TForm::MouseUp(const TInputEvent& e) {
+  // Without a capture the release goes to what lies under the pointer: a control, or the
+  // form's own surface.
   TControl* target = g_capture ? g_capture : ControlAt(e.pos);
-  g_capture = nullptr;
-  if (!target || target == this) return;
+  if (!target && e.pos.X >= 0 && e.pos.Y >= 0 && e.pos.X < Width && e.pos.Y < Height) target = this;
+  if (e.button == mbLeft) g_capture = nullptr;
+  if (!target) return;
+  if (target == this) {
+    if (OnMouseUp) OnMouseUp(this, e.button, e.shift, e.pos.X, e.pos.Y);
+    return;
+  }
   if (target->Parent() != this) return;
   if (auto* button = dynamic_cast<TBitBtn*>(target)) {
     bool clicked = button->pressed_ && e.button == mbLeft && button->Enabled() &&
@@ -234,6 +243,17 @@ void TForm::MouseUp(const TInputEvent& e) {
   }
   if (target->OnMouseUp)
     target->OnMouseUp(target, e.button, e.shift, e.pos.X - target->Left, e.pos.Y - target->Top);
+}
+
+void TForm::MouseMove(const TInputEvent& e) {
+  // While a button is held the moves go to the control that took the press, as the release does.
+  TControl* target = g_capture ? g_capture : ControlAt(e.pos);
+  if (!target || (target != this && target->Parent() != this)) target = this;
+  if (!target->OnMouseMove) return;
+  if (target == this)
+    target->OnMouseMove(target, e.shift, e.pos.X, e.pos.Y);
+  else
+    target->OnMouseMove(target, e.shift, e.pos.X - target->Left, e.pos.Y - target->Top);
 }
 
 void TForm::Key(const TInputEvent& e) {
