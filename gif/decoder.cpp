@@ -466,6 +466,15 @@ std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerRes
     const auto& entry = table.Entries[static_cast<std::size_t>(i)];
     palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{entry.Blue, entry.Green, entry.Red, 0};
   }
+  if (count == 0) {
+    // A frame without any colour table is shown through a grey ramp over its 2^BitDepth values,
+    // black to white, so that its picture stays visible instead of one flat grey.
+    const int levels = 1 << std::clamp<int>(Encoded->BitDepth, 1, depth);
+    for (int i = 0; i < levels; ++i) {
+      const auto grey = static_cast<std::uint8_t>(i * 255 / (levels - 1));
+      palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{grey, grey, grey, 0};
+    }
+  }
   return palette;
 }
 
