@@ -13,7 +13,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "toolkit/core/bytes.h"
 #include "toolkit/device/gdi.h"
 
 namespace colour {
@@ -32,7 +34,8 @@ inline constexpr int PaletteEntries = 256;
 inline constexpr int PaletteBytes = 4 * PaletteEntries;
 
 // Runs `index(blue, green, red, x, y)` for every pixel, rows in stored order, and writes the
-// results over the WorkImage as 8-bit rows with zero padding.
+// results over the WorkImage as 8-bit rows with zero padding. Four pixels go out in one store,
+// made after their twelve input bytes are read (output byte x + 3 lies before input byte 3x + 12).
 template <class Index>
 void MapPixels(WorkImage image, Index index) {
   const std::size_t in = DibRowBytes(image.width, 24);
@@ -40,9 +43,20 @@ void MapPixels(WorkImage image, Index index) {
   for (int y = 0; y < image.height; ++y) {
     const std::uint8_t* src = image.pixels + y * in;
     std::uint8_t* dst = image.pixels + y * out;
-    for (int x = 0; x < image.width; ++x, src += 3)
+    int x = 0;
+    for (; x + 4 <= image.width; x += 4, src += 12) {
+      // The twelve bytes of four pixels in three words: b g r b | g r b g | r b g r.
+      const std::uint32_t w0 = tk::Load32(src), w1 = tk::Load32(src + 4), w2 = tk::Load32(src + 8);
+      const std::uint8_t four[4] = {
+          static_cast<std::uint8_t>(index(w0 & 0xFF, w0 >> 8 & 0xFF, w0 >> 16 & 0xFF, x, y)),
+          static_cast<std::uint8_t>(index(w0 >> 24, w1 & 0xFF, w1 >> 8 & 0xFF, x + 1, y)),
+          static_cast<std::uint8_t>(index(w1 >> 16 & 0xFF, w1 >> 24, w2 & 0xFF, x + 2, y)),
+          static_cast<std::uint8_t>(index(w2 >> 8 & 0xFF, w2 >> 16 & 0xFF, w2 >> 24, x + 3, y))};
+      std::memcpy(dst + x, four, 4);
+    }
+    for (; x < image.width; ++x, src += 3)
       dst[x] = static_cast<std::uint8_t>(index(src[0], src[1], src[2], x, y));
-    for (std::size_t x = image.width; x < out; ++x) dst[x] = 0;
+    for (std::size_t p = static_cast<std::size_t>(image.width); p < out; ++p) dst[p] = 0;
   }
 }
 
@@ -93,9 +107,6 @@ void ReduceGray(WorkImage image, std::uint8_t* palette);
 // until it fits. Other colours map to their nearest palette entry.
 void ReduceHistogram(WorkImage image, std::uint8_t* palette, int wanted, std::uint8_t redMask,
                      std::uint8_t greenMask, std::uint8_t blueMask);
-// (R + G) * (G + B) * (B + R) mod 5191, of masked channel values.
-constexpr int HistogramSlots = 5191;
-constexpr int ColorHash(int r, int g, int b) { return (r + g) * (g + b) * (b + r) % HistogramSlots; }
 
 // Median cut over a cube of 4096 cells (4 bits per channel) into at most `wanted` (1..256) boxes,
 // one palette entry each. Returns the number of colours made.

@@ -5,9 +5,10 @@ packages=(
   cmake g++ clang libclang-rt-14-dev make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxext-dev
-  libgif-dev libstb-dev libimagequant-dev
+  libgif-dev libimagequant-dev
   xvfb xdotool openbox x11-utils imagemagick binutils icoutils
   gdk-pixbuf-tests wx3.2-examples
+  desktop-file-utils dpkg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

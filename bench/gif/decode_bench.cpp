@@ -1,22 +1,24 @@
-// Reading and decoding every frame of GIF files, side by side with giflib and stb_image; and ours
-// up to the frames' bitmaps.
-//   gif_decode_bench [CORPUS_DIR [LARGE_DIR]]
-// Defaults: ../shared/corpus beside the project and /work/bench-data (make-large-gifs OUTDIR).
-// Each workload runs for at least half a second per decoder; the best pass counts.
+// Reading and decoding every frame of GIF files, side by side with giflib and wuffs v0.4 (when its
+// source lies beside the project): each decoder reads the file from memory and produces the
+// palette indices of every frame. Ours also up to the frames' bitmaps, for reference.
+//   gif_decode_bench [--rounds N] [--only TEXT] [CORPUS_DIR [LARGE_DIR]]
+// Defaults: ../shared/corpus beside the project; bench-data/ in the project, else
+// /work/bench-data (make-large-gifs OUTDIR). Rounds are interleaved (bench/rounds.h).
 #include <gif_lib.h>
-#include <stb_image.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/rounds.h"
 #include "gif/gif.h"
 #include "toolkit/core/streams.h"
+#ifdef HAVE_WUFFS_PEER
+#include "bench/gif/wuffs_peer.h"
+#endif
 
 namespace {
 
@@ -66,6 +68,7 @@ int ReadMemory(GifFileType* file, GifByteType* out, int count) {
   return static_cast<int>(n);
 }
 
+// giflib: every frame's indices in its saved images.
 bool DecodeGiflib(const Bytes& bytes) {
   MemorySource source{&bytes, 0};
   int error = 0;
@@ -76,17 +79,23 @@ bool DecodeGiflib(const Bytes& bytes) {
   return ok;
 }
 
-// stb_image composes every frame onto the logical screen as RGBA.
-bool DecodeStb(const Bytes& bytes) {
-  int* delays = nullptr;
-  int w = 0, h = 0, frames = 0, channels = 0;
-  stbi_uc* pixels = stbi_load_gif_from_memory(bytes.data(), static_cast<int>(bytes.size()), &delays,
-                                              &w, &h, &frames, &channels, 4);
-  bool ok = pixels != nullptr;
-  stbi_image_free(pixels);
-  stbi_image_free(delays);
-  return ok;
-}
+#ifdef HAVE_WUFFS_PEER
+bool DecodeWuffs(const Bytes& bytes) { return bench::WuffsDecodeAll(bytes.data(), bytes.size()); }
+#endif
+
+struct Decoder {
+  const char* name;
+  bool (*decode)(const Bytes&);
+};
+
+const Decoder kDecoders[] = {
+    {"ours", DecodeOurs},
+    {"ours+bitmaps", BitmapsOurs},
+    {"giflib", DecodeGiflib},
+#ifdef HAVE_WUFFS_PEER
+    {"wuffs", DecodeWuffs},
+#endif
+};
 
 struct Workload {
   std::string name;
@@ -112,67 +121,79 @@ void Add(Workload& w, Bytes bytes) {
   w.files.push_back(std::move(bytes));
 }
 
-// Seconds of the best pass over the workload.
-double Time(const Workload& w, const std::function<bool(const Bytes&)>& decode) {
-  using Clock = std::chrono::steady_clock;
-  double best = 1e30, total = 0;
-  for (int pass = 0; pass < 3 || total < 0.5; ++pass) {
-    auto start = Clock::now();
-    for (const Bytes& file : w.files)
-      if (!decode(file)) std::fprintf(stderr, "decode failed in %s\n", w.name.c_str());
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    best = std::min(best, seconds);
-    total += seconds;
-  }
-  return best;
+// Every decoder accepts the file.
+bool AllAccept(const Bytes& bytes) {
+  for (const Decoder& d : kDecoders)
+    if (!d.decode(bytes)) return false;
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path corpus = argc > 1 ? argv[1] : fs::path(PROJECT_SOURCE_DIR) / ".." / "shared" / "corpus";
-  fs::path large = argc > 2 ? argv[2] : "/work/bench-data";
+  const bench::Options options = bench::ParseOptions(argc, argv);
+  const fs::path project(PROJECT_SOURCE_DIR);
+  const fs::path corpus = options.args.size() > 0 ? fs::path(options.args[0])
+                                                  : project / ".." / "shared" / "corpus";
+  const fs::path large = options.args.size() > 1                  ? fs::path(options.args[1])
+                         : fs::is_directory(project / "bench-data") ? project / "bench-data"
+                                                                    : fs::path("/work/bench-data");
   std::vector<Workload> workloads;
 
-  // The corpus: every file that all three decoders accept (the valid pictures).
+  // The real corpus of small files: every file that all decoders accept (the valid pictures).
   Workload all{"corpus (valid files)", {}, 0, 0};
-  std::vector<fs::path> paths;
-  if (fs::is_directory(corpus))
+  if (options.Wants(all.name) && fs::is_directory(corpus)) {
+    std::vector<fs::path> paths;
     for (const auto& e : fs::recursive_directory_iterator(corpus))
       if (e.is_regular_file() && e.path().extension() == ".gif") paths.push_back(e.path());
-  std::sort(paths.begin(), paths.end());
-  for (const auto& p : paths) {
-    Bytes bytes = tk::ReadWholeFile(p.string());
-    if (DecodeGiflib(bytes) && DecodeStb(bytes) && DecodeOurs(bytes)) Add(all, std::move(bytes));
+    std::sort(paths.begin(), paths.end());
+    for (const auto& p : paths) {
+      Bytes bytes = tk::ReadWholeFile(p.string());
+      if (AllAccept(bytes)) Add(all, std::move(bytes));
+    }
+    if (!all.files.empty()) workloads.push_back(std::move(all));
   }
-  if (!all.files.empty()) workloads.push_back(std::move(all));
   for (const char* name : {"elephants-3840x2160-fs.gif", "elephants-3840x2160-fs-interlaced.gif",
                            "ladybird-2560x1600-nodither.gif", "twowings-pan-48f-800x500.gif"}) {
-    fs::path p = large / name;
-    if (!fs::exists(p)) continue;
+    const fs::path p = large / name;
+    if (!options.Wants(name) || !fs::exists(p)) continue;
     Workload w{name, {}, 0, 0};
     Add(w, tk::ReadWholeFile(p.string()));
     workloads.push_back(std::move(w));
   }
   if (workloads.empty()) {
-    std::fprintf(stderr, "no GIF files found (corpus %s, large pictures %s)\n", corpus.c_str(), large.c_str());
+    std::fprintf(stderr, "no GIF files found (corpus %s, large pictures %s)\n", corpus.c_str(),
+                 large.c_str());
     return 1;
   }
+#ifndef HAVE_WUFFS_PEER
+  std::printf("(wuffs is not compared: its source was not found when the benchmark was built)\n");
+#endif
 
-  std::printf("%-40s %-8s %10s %12s %10s\n", "workload", "decoder", "input MB/s", "Mpixel/s", "vs giflib");
+  std::printf("%d interleaved rounds, single thread; ratio = the median of the per-round ratios of "
+              "the peer's time to ours [lowest, highest]\n\n",
+              options.rounds);
+  std::printf("%-38s %-13s %9s %10s %10s %8s %15s\n", "workload", "decoder", "ms", "input MB/s",
+              "Mpixel/s", "ours x", "range");
   for (const Workload& w : workloads) {
-    double ours = Time(w, DecodeOurs);
-    double bitmaps = Time(w, BitmapsOurs);
-    double giflib = Time(w, DecodeGiflib);
-    double stb = Time(w, DecodeStb);
-    auto row = [&](const char* decoder, double seconds) {
-      std::printf("%-40s %-8s %10.1f %12.1f %9.2fx\n", w.name.c_str(), decoder, w.bytes / seconds / 1e6,
-                  w.pixels / seconds / 1e6, giflib / seconds);
-    };
-    row("ours", ours);
-    row("ours+bmp", bitmaps);
-    row("giflib", giflib);
-    row("stb", stb);
+    std::vector<bench::Contender> contenders;
+    for (const Decoder& d : kDecoders)
+      contenders.push_back({d.name, [&w, &d] {
+                              for (const Bytes& file : w.files)
+                                if (!d.decode(file))
+                                  std::fprintf(stderr, "%s failed in %s\n", d.name, w.name.c_str());
+                            }});
+    const auto times = bench::RunRounds(contenders, options.rounds);
+    for (std::size_t c = 0; c < contenders.size(); ++c) {
+      const double seconds = bench::Median(times[c]);
+      std::printf("%-38s %-13s %9.2f %10.1f %10.1f", w.name.c_str(), contenders[c].name.c_str(),
+                  seconds * 1e3, w.bytes / seconds / 1e6, w.pixels / seconds / 1e6);
+      if (c >= 2) {
+        const auto [low, high] = bench::RatioRange(times[0], times[c]);
+        std::printf(" %8.2f    [%.2f, %.2f]", bench::MedianRatio(times[0], times[c]), low, high);
+      }
+      std::printf("\n");
+    }
   }
   return 0;
 }

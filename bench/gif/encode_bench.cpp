@@ -1,19 +1,21 @@
 // LZW encoding of 8-bit frames, side by side with giflib's encoder (EGifPutLine) on the same
-// indices: a photograph reduced to 256 colours, and a flat-colour screenshot-like image.
-//   gif_encode_bench [PHOTO.ppm]
-// Default: /work/bench-data/photo-2048.ppm (made by make-large-gifs). Each encoder runs for at
-// least half a second per workload; the best pass counts. Both outputs are decoded by giflib and
-// checked against the indices.
+// indices: a photograph reduced to 256 colours by the median cut, the same photograph dithered to
+// that palette (Floyd-Steinberg), and a flat-colour screenshot-like image.
+//   gif_encode_bench [--rounds N] [--only TEXT] [PHOTO.ppm]
+// Default photo: bench-data/photo-2048.ppm in the project, else /work/bench-data/photo-2048.ppm
+// (made by make-large-gifs). Rounds are interleaved (bench/rounds.h). Both outputs are decoded by
+// giflib and checked against the indices.
 #include <gif_lib.h>
 
 #include <algorithm>
-#include <chrono>
+#include <array>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/rounds.h"
 #include "colour/colour.h"
 #include "gif/gif.h"
 #include "tests/gif/giflib_ref.h"
@@ -34,8 +36,49 @@ struct Indexed {
   const std::uint8_t* TopRow(int y) const { return rows.data() + (height - 1 - y) * RowBytes(); }
 };
 
-// A binary PPM (P6, maxval 255) reduced to 256 colours by the median cut.
-bool LoadPhoto(const std::string& file, Indexed& out) {
+// Floyd-Steinberg dithering of RGB pixels (top row first) to a palette; the nearest entry of a
+// colour is looked up once per 5-bit cell of the cube.
+void Dither(const std::uint8_t* rgb, const std::array<std::array<int, 3>, 256>& palette,
+            Indexed& image) {
+  std::vector<int> nearest(32768, -1);
+  auto find = [&](int r, int g, int b) {
+    int& n = nearest[(r >> 3) << 10 | (g >> 3) << 5 | b >> 3];
+    if (n < 0) {
+      int best = 1 << 30;
+      for (int i = 0; i < 256; ++i) {
+        const int dr = palette[i][0] - r, dg = palette[i][1] - g, db = palette[i][2] - b;
+        if (dr * dr + dg * dg + db * db < best) best = dr * dr + dg * dg + db * db, n = i;
+      }
+    }
+    return n;
+  };
+  const int w = image.width;
+  std::vector<std::array<int, 3>> error(std::size_t(w + 2) * 2, {0, 0, 0});
+  for (int y = 0; y < image.height; ++y) {
+    std::array<int, 3>* now = &error[std::size_t(y % 2) * (w + 2) + 1];
+    std::array<int, 3>* next = &error[std::size_t((y + 1) % 2) * (w + 2) + 1];
+    std::fill(next - 1, next + w + 1, std::array<int, 3>{0, 0, 0});
+    std::uint8_t* row = image.rows.data() + (image.height - 1 - y) * image.RowBytes();
+    for (int x = 0; x < w; ++x) {
+      int v[3];
+      for (int c = 0; c < 3; ++c)
+        v[c] = std::clamp(rgb[(std::size_t(y) * w + x) * 3 + c] + now[x][c] / 16, 0, 255);
+      const int i = find(v[0], v[1], v[2]);
+      row[x] = static_cast<std::uint8_t>(i);
+      for (int c = 0; c < 3; ++c) {
+        const int e = v[c] - palette[i][c];
+        now[x + 1][c] += 7 * e;
+        next[x - 1][c] += 3 * e;
+        next[x][c] += 5 * e;
+        next[x + 1][c] += e;
+      }
+    }
+  }
+}
+
+// A binary PPM (P6, maxval 255) reduced to 256 colours by the median cut, and the same photo
+// dithered to that palette.
+bool LoadPhoto(const std::string& file, Indexed& out, Indexed& dithered) {
   Bytes bytes;
   try {
     bytes = tk::ReadWholeFile(file);
@@ -69,8 +112,13 @@ bool LoadPhoto(const std::string& file, Indexed& out) {
   const std::uint8_t* file8 = dib->Memory();
   const std::uint32_t offset =
       file8[10] | file8[11] << 8 | file8[12] << 16 | std::uint32_t(file8[13]) << 24;
-  out = {"photo " + std::to_string(width) + "x" + std::to_string(height) + " median cut", width,
-         height, Bytes(file8 + offset, file8 + dib->Size())};
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  out = {"photo " + size + " median cut", width, height, Bytes(file8 + offset, file8 + dib->Size())};
+  std::array<std::array<int, 3>, 256> palette;  // red, green, blue
+  for (int i = 0; i < 256; ++i)
+    for (int c = 0; c < 3; ++c) palette[i][c] = file8[54 + 4 * i + 2 - c];
+  dithered = {"photo " + size + " dithered", width, height, Bytes(out.rows.size(), 0)};
+  Dither(bytes.data() + start, palette, dithered);
   return true;
 }
 
@@ -184,39 +232,37 @@ Bytes OursAsFile(const Indexed& image, const Bytes& data) {
   return gif;
 }
 
-// The best seconds per pass of at least three passes and half a second.
-double Best(const std::function<void()>& pass) {
-  double best = 1e30, total = 0;
-  for (int n = 0; n < 3 || total < 0.5; ++n) {
-    auto start = std::chrono::steady_clock::now();
-    pass();
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    best = std::min(best, seconds);
-    total += seconds;
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string photoFile = argc > 1 ? argv[1] : "/work/bench-data/photo-2048.ppm";
+  const bench::Options options = bench::ParseOptions(argc, argv);
+  const std::filesystem::path local =
+      std::filesystem::path(PROJECT_SOURCE_DIR) / "bench-data" / "photo-2048.ppm";
+  const std::string photoFile = !options.args.empty()           ? options.args[0]
+                                : std::filesystem::exists(local) ? local.string()
+                                                                 : "/work/bench-data/photo-2048.ppm";
   std::vector<Indexed> workloads;
-  Indexed photo;
-  if (LoadPhoto(photoFile, photo))
+  Indexed photo, dithered;
+  if (LoadPhoto(photoFile, photo, dithered)) {
     workloads.push_back(std::move(photo));
-  else
+    workloads.push_back(std::move(dithered));
+  } else {
     std::printf("(no photo: %s not readable as a binary PPM)\n", photoFile.c_str());
+  }
   workloads.push_back(Screenshot(1920, 1080));
 
-  std::printf("%-40s %10s %10s %12s %12s %8s\n", "workload", "ours Mpx/s", "giflib", "ours bytes",
-              "giflib bytes", "speed x");
+  std::printf("%d interleaved rounds, single thread; x giflib = the median of the per-round ratios "
+              "of giflib's time to ours [lowest, highest]\n\n",
+              options.rounds);
+  std::printf("%-36s %10s %10s %12s %12s %8s %15s\n", "workload", "ours Mpx/s", "giflib",
+              "ours bytes", "giflib bytes", "x giflib", "range");
   for (const Indexed& image : workloads) {
+    if (!options.Wants(image.name)) continue;
     const double pixels = double(image.width) * image.height;
     Bytes ours, theirs;
-    const double oursSeconds = Best([&] { ours = EncodeOurs(image); });
-    const double giflibSeconds = Best([&] { theirs = EncodeGiflib(image); });
+    const auto times = bench::RunRounds({{"ours", [&] { ours = EncodeOurs(image); }},
+                                         {"giflib", [&] { theirs = EncodeGiflib(image); }}},
+                                        options.rounds);
     // Both decode to the indices.
     Bytes expected;
     for (int y = 0; y < image.height; ++y)
@@ -224,9 +270,10 @@ int main(int argc, char** argv) {
     const Bytes oursFile = OursAsFile(image, ours);
     const bool oursOk = GiflibIndices(oursFile) == expected,
                giflibOk = GiflibIndices(theirs) == expected;
-    std::printf("%-40s %10.1f %10.1f %12zu %12zu %8.2f%s\n", image.name.c_str(),
-                pixels / oursSeconds / 1e6, pixels / giflibSeconds / 1e6, oursFile.size(),
-                theirs.size(), giflibSeconds / oursSeconds,
+    const auto [low, high] = bench::RatioRange(times[0], times[1]);
+    std::printf("%-36s %10.1f %10.1f %12zu %12zu %8.2f    [%.2f, %.2f]%s\n", image.name.c_str(),
+                pixels / bench::Median(times[0]) / 1e6, pixels / bench::Median(times[1]) / 1e6,
+                oursFile.size(), theirs.size(), bench::MedianRatio(times[0], times[1]), low, high,
                 oursOk && giflibOk ? "" : "  DECODING MISMATCH");
   }
   return 0;

@@ -219,6 +219,38 @@ TEST_F(WindowTest, ShellAndCursorCallsReachTheBackend) {
   EXPECT_EQ(h->cursor, (TPoint{-5, 7}));
 }
 
+TEST_F(WindowTest, MovesGoUnderThePointerAndWhileAButtonIsHeldToWhatTookThePress) {
+  auto logMove = [&](TControl* s, TShiftState shift, int x, int y) {
+    log.push_back(s->Name + " " + std::to_string(shift) + " " + std::to_string(x) + "," +
+                  std::to_string(y));
+  };
+  image->OnMouseMove = logMove;
+  button->OnMouseMove = logMove;
+  form->OnMouseMove = logMove;
+  form->OnMouseUp = [&](TControl* s, TMouseButton b, TShiftState, int x, int y) {
+    log.push_back(s->Name + " up " + std::to_string(b) + " " + std::to_string(x) + "," +
+                  std::to_string(y));
+  };
+  h->MouseMove(410, 360);
+  h->MouseMove(452, 403, ssShift);
+  h->MouseMove(550, 370);
+  h->MouseMove(10, 10);  // leaving: the form hears where the pointer went
+  h->MouseMove(20, 10);  // over no window: nobody hears it
+  h->MouseDown(410, 360);
+  h->MouseMove(650, 500);  // out of the window, the press still held by the image
+  h->MouseUp(650, 500);
+  h->MouseMove(650, 500);  // no press held: the form hears that the pointer is outside
+  h->MouseDown(550, 370, mbRight);  // the form's own surface hears its own release
+  h->MouseMove(560, 380);
+  h->MouseUp(560, 380, mbRight);
+  Run();
+  EXPECT_EQ(log, (std::vector<std::string>{"Image1 0 10,10", "BitBtn1 1 2,3", "Form1 0 150,20",
+                                           "Form1 0 -390,-340", "Image1 0 250,150",
+                                           "Form1 0 250,150", "Form1 0 160,30",
+                                           "Form1 up 1 160,30"}));
+  EXPECT_EQ(h->cursor, (TPoint{560, 380}));
+}
+
 // ---- Painting and outline ---------------------------------------------------------------------
 
 // A colour reference (0x00BBGGRR) as a presented pixel (0x00RRGGBB).

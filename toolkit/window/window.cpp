@@ -179,6 +179,7 @@ void TForm::HandleInput(const TInputEvent& event) {
     switch (event.kind) {
       case TInputEvent::Kind::MouseDown: MouseDown(event); break;
       case TInputEvent::Kind::MouseUp: MouseUp(event); break;
+      case TInputEvent::Kind::MouseMove: MouseMove(event); break;
       case TInputEvent::Kind::KeyDown:
       case TInputEvent::Kind::KeyUp: Key(event); break;
       case TInputEvent::Kind::Moved:
@@ -222,7 +223,11 @@ void TForm::MouseDown(const TInputEvent& e) {
 void TForm::MouseUp(const TInputEvent& e) {
   TControl* target = g_capture ? g_capture : ControlAt(e.pos);
   g_capture = nullptr;
-  if (!target || target == this) return;
+  if (!target) return;
+  if (target == this) {
+    if (OnMouseUp) OnMouseUp(this, e.button, e.shift, e.pos.X, e.pos.Y);
+    return;
+  }
   if (target->Parent() != this) return;
   if (auto* button = dynamic_cast<TBitBtn*>(target)) {
     bool clicked = button->pressed_ && e.button == mbLeft && button->Enabled() &&
@@ -235,6 +240,17 @@ void TForm::MouseUp(const TInputEvent& e) {
   }
   if (target->OnMouseUp)
     target->OnMouseUp(target, e.button, e.shift, e.pos.X - target->Left, e.pos.Y - target->Top);
+}
+
+void TForm::MouseMove(const TInputEvent& e) {
+  // While a button is held the moves go to the control that took the press, as the release does.
+  TControl* target = g_capture ? g_capture : ControlAt(e.pos);
+  if (!target || (target != this && target->Parent() != this)) target = this;
+  if (!target->OnMouseMove) return;
+  if (target == this)
+    target->OnMouseMove(target, e.shift, e.pos.X, e.pos.Y);
+  else
+    target->OnMouseMove(target, e.shift, e.pos.X - target->Left, e.pos.Y - target->Top);
 }
 
 void TForm::Key(const TInputEvent& e) {

@@ -37,6 +37,13 @@ inline constexpr unsigned SC_MOVE = 0xF010;
 inline constexpr unsigned HTCAPTION = 2;
 inline constexpr int SW_SHOWNORMAL = 1;
 
+// Key codes of the keys the programs look at; letters and digits are their capital ASCII codes.
+inline constexpr std::uint16_t VK_ESCAPE = 27;
+inline constexpr std::uint16_t VK_LEFT = 37;
+inline constexpr std::uint16_t VK_UP = 38;
+inline constexpr std::uint16_t VK_RIGHT = 39;
+inline constexpr std::uint16_t VK_DOWN = 40;
+
 // The value of the button-face system colour (clBtnFace, colors.h).
 inline constexpr TColor BtnFaceRGB = 0xC0C0C0;
 
@@ -44,6 +51,7 @@ class TControl;
 using TNotifyEvent = std::function<void(TControl* Sender)>;
 using TMouseEvent = std::function<void(TControl* Sender, TMouseButton Button, TShiftState Shift,
                                        int X, int Y)>;
+using TMouseMoveEvent = std::function<void(TControl* Sender, TShiftState Shift, int X, int Y)>;
 using TKeyEvent = std::function<void(TControl* Sender, std::uint16_t& Key, TShiftState Shift)>;
 
 // A control: a named rectangle of a form (position relative to the form) with its events.
@@ -67,6 +75,7 @@ class TControl : public TPersistent {
   TNotifyEvent OnExit;
   TMouseEvent OnMouseDown;
   TMouseEvent OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
 
   TForm* Parent() const { return parent_; }
   bool Enabled() const { return enabled_; }
@@ -129,11 +138,15 @@ class TBitBtn : public TControl {
 
 // An input event as a backend delivers it; positions are in window coordinates.
 struct TInputEvent {
-  enum class Kind : std::uint8_t { MouseDown, MouseUp, KeyDown, KeyUp, Moved, Paint, Close };
+  enum class Kind : std::uint8_t {
+    MouseDown, MouseUp, MouseMove, KeyDown, KeyUp, Moved, Paint, Close
+  };
   Kind kind = Kind::Paint;
   TMouseButton button = mbLeft;
   TShiftState shift = 0;
-  TPoint pos;              // mouse events: window coordinates; Moved: the new screen position
+  // Mouse events: window coordinates (a move may lie outside the window while a button is held,
+  // or when it is the last position as the pointer left); Moved: the new screen position.
+  TPoint pos;
   std::uint16_t key = 0;   // key events: the key code
   std::uint32_t time = 0;  // mouse down: milliseconds, for double-click detection
 };
@@ -212,6 +225,7 @@ class TForm : public TControl {
   TControl* ControlAt(TPoint p) const;
   void MouseDown(const TInputEvent& event);
   void MouseUp(const TInputEvent& event);
+  void MouseMove(const TInputEvent& event);
   void Key(const TInputEvent& event);
 
   std::vector<std::unique_ptr<TControl>> controls_;

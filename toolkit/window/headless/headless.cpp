@@ -121,7 +121,7 @@ void Backend::Push(TInputEvent::Kind kind, int x, int y, TMouseButton button, TS
   e.shift = shift;
   e.key = key;
   e.time = ++clock_;
-  queue_.push_back({e, false});
+  queue_.push_back(e);
 }
 
 void Backend::MouseDown(int x, int y, TMouseButton button, TShiftState shift) {
@@ -132,11 +132,8 @@ void Backend::MouseUp(int x, int y, TMouseButton button, TShiftState shift) {
   Push(TInputEvent::Kind::MouseUp, x, y, button, shift);
 }
 
-void Backend::MouseMove(int x, int y) {
-  Scripted s;
-  s.event.pos = {x, y};
-  s.motion = true;
-  queue_.push_back(s);
+void Backend::MouseMove(int x, int y, TShiftState shift) {
+  Push(TInputEvent::Kind::MouseMove, x, y, mbLeft, shift);
 }
 
 void Backend::Click(int x, int y, TMouseButton button, TShiftState shift) {
@@ -160,15 +157,19 @@ void Backend::KeyUp(std::uint16_t key, TShiftState shift) {
 
 bool Backend::Dispatch(bool) {
   if (queue_.empty()) return false;
-  Scripted s = queue_.front();
+  TInputEvent e = queue_.front();
   queue_.pop_front();
-  TInputEvent e = s.event;
-  if (s.motion || e.kind == TInputEvent::Kind::MouseDown || e.kind == TInputEvent::Kind::MouseUp)
-    cursor = e.pos;
-  if (s.motion) return true;
+  const bool mouse = e.kind == TInputEvent::Kind::MouseDown ||
+                     e.kind == TInputEvent::Kind::MouseUp ||
+                     e.kind == TInputEvent::Kind::MouseMove;
+  if (mouse) cursor = e.pos;
 
   std::ptrdiff_t target = -1;
-  if (e.kind == TInputEvent::Kind::MouseDown) {
+  if (e.kind == TInputEvent::Kind::MouseMove) {
+    target = grab_;
+    for (std::size_t i = windows.size(); target < 0 && i-- > 0;)
+      if (windows[i].Hits(e.pos)) target = std::ptrdiff_t(i);
+  } else if (e.kind == TInputEvent::Kind::MouseDown) {
     for (std::size_t i = windows.size(); i-- > 0;)
       if (windows[i].Hits(e.pos)) {
         target = std::ptrdiff_t(i);
@@ -187,11 +188,18 @@ bool Backend::Dispatch(bool) {
         break;
       }
   }
-  if (target < 0) return true;
-  Window& w = windows[std::size_t(target)];
-  if (e.kind == TInputEvent::Kind::MouseDown || e.kind == TInputEvent::Kind::MouseUp)
-    e.pos = {e.pos.X - w.bounds.Left, e.pos.Y - w.bounds.Top};
-  w.form->HandleInput(e);
+  auto deliver = [&](std::ptrdiff_t index, TInputEvent event) {
+    Window& w = windows[std::size_t(index)];
+    if (mouse) event.pos = {event.pos.X - w.bounds.Left, event.pos.Y - w.bounds.Top};
+    w.form->HandleInput(event);
+  };
+  if (e.kind == TInputEvent::Kind::MouseMove) {
+    // Leaving a window is one more move for it, to where the pointer went.
+    const std::ptrdiff_t left = hover_;
+    hover_ = target;
+    if (left >= 0 && left != target && !windows[std::size_t(left)].destroyed) deliver(left, e);
+  }
+  if (target >= 0) deliver(target, e);
   return true;
 }
 
@@ -201,11 +209,11 @@ TPoint Backend::MoveLoop(std::size_t index) {
   TPoint at = start;
   // The pointer moves the window until a button comes up (or the script ends).
   while (!queue_.empty()) {
-    Scripted s = queue_.front();
+    TInputEvent e = queue_.front();
     queue_.pop_front();
-    if (!s.motion && s.event.kind != TInputEvent::Kind::MouseUp) continue;
-    at = s.event.pos;
-    if (!s.motion) break;
+    if (e.kind != TInputEvent::Kind::MouseMove && e.kind != TInputEvent::Kind::MouseUp) continue;
+    at = e.pos;
+    if (e.kind == TInputEvent::Kind::MouseUp) break;
   }
   cursor = at;
   grab_ = -1;

@@ -38,8 +38,9 @@ class Backend : public TWindowBackend {
   // ---- The script: events are queued and delivered by the message loop.
   void MouseDown(int x, int y, TMouseButton button = mbLeft, TShiftState shift = 0);
   void MouseUp(int x, int y, TMouseButton button = mbLeft, TShiftState shift = 0);
-  // Only the move loop looks at pointer motion.
-  void MouseMove(int x, int y);
+  // Pointer motion: the move loop follows it; otherwise it goes to the window that holds the
+  // pressed button, or else to the window under the pointer, and to the window it leaves.
+  void MouseMove(int x, int y, TShiftState shift = 0);
   void Click(int x, int y, TMouseButton button = mbLeft, TShiftState shift = 0);
   // Two clicks in quick succession.
   void DoubleClick(int x, int y, TMouseButton button = mbLeft);
@@ -76,20 +77,18 @@ class Backend : public TWindowBackend {
 
  private:
   friend class NativeWindow;
-  struct Scripted {
-    TInputEvent event;  // pos in screen coordinates
-    bool motion = false;
-  };
   void Push(TInputEvent::Kind kind, int x, int y, TMouseButton button, TShiftState shift,
             std::uint16_t key = 0);
   void Record(std::string call) { calls.push_back(std::move(call)); }
   TPoint MoveLoop(std::size_t window);
 
   TRect desktop_;
-  std::deque<Scripted> queue_;
+  std::deque<TInputEvent> queue_;  // positions in screen coordinates
   std::uint32_t clock_ = 1000;
   // The window that took the last press: releases go to it, as with a pointer grab.
   std::ptrdiff_t grab_ = -1;
+  // The window the last move went to.
+  std::ptrdiff_t hover_ = -1;
 };
 
 }  // namespace tk::headless

@@ -53,12 +53,24 @@ TShiftState ModifierOf(KeySym sym) {
 }
 
 std::uint16_t KeyCodeOf(KeySym sym) {
+  // The platform's key codes: the modifier keys, Escape, the arrows, and letters and digits as
+  // their capital ASCII codes; other keys keep their X key symbol.
   switch (ModifierOf(sym)) {
-    case ssShift: return 16;  // the platform's key codes of the three modifier keys
+    case ssShift: return 16;
     case ssCtrl: return 17;
     case ssAlt: return 18;
-    default: return static_cast<std::uint16_t>(sym & 0xFFFF);
+    default: break;
   }
+  switch (sym) {
+    case XK_Escape: return VK_ESCAPE;
+    case XK_Left: case XK_KP_Left: return VK_LEFT;
+    case XK_Up: case XK_KP_Up: return VK_UP;
+    case XK_Right: case XK_KP_Right: return VK_RIGHT;
+    case XK_Down: case XK_KP_Down: return VK_DOWN;
+    default: break;
+  }
+  if (sym >= XK_a && sym <= XK_z) return static_cast<std::uint16_t>(sym - XK_a + 'A');
+  return static_cast<std::uint16_t>(sym & 0xFFFF);
 }
 
 class Backend;
@@ -85,6 +97,8 @@ class NativeWindow : public TNativeWindow {
   TPoint ScreenPosition() const;
   void SetSizeHints();
   void Raise();
+  // Whether a window above this one that does not stay on top overlaps it.
+  bool CoveredByNormalWindow();
   void Deliver(TInputEvent e) { form_.HandleInput(e); }
 
   Backend& b_;
@@ -143,27 +157,9 @@ class Backend : public TWindowBackend {
   bool HasShape() const { return shape_; }
 
   // Whether a window manager that follows the desktop conventions runs and lists the atom.
-  bool WmSupports(Atom atom) {
-    ::Window check = 0;
-    if (!WindowProperty(root_, A(NET_SUPPORTING_WM_CHECK), check)) return false;
-    ::Window self = 0;
-    if (!WindowProperty(check, A(NET_SUPPORTING_WM_CHECK), self) || self != check) return false;
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    bool found = false;
-    if (XGetWindowProperty(d_, root_, A(NET_SUPPORTED), 0, 4096, False, XA_ATOM, &type, &format,
-                           &count, &after, &data) == Success &&
-        data) {
-      if (type == XA_ATOM && format == 32) {
-        const Atom* list = reinterpret_cast<const Atom*>(data);
-        found = std::find(list, list + count, atom) != list + count;
-      }
-      XFree(data);
-    }
-    return found;
-  }
+  bool WmSupports(Atom atom) { return WmRuns() && ListsAtom(root_, A(NET_SUPPORTED), atom); }
+  // Whether the window's desktop state says it stays on top.
+  bool StaysOnTop(::Window w) { return ListsAtom(w, A(NET_WM_STATE), A(NET_WM_STATE_ABOVE)); }
   bool WmRuns() {
     ::Window check = 0, self = 0;
     return WindowProperty(root_, A(NET_SUPPORTING_WM_CHECK), check) &&
@@ -233,6 +229,24 @@ class Backend : public TWindowBackend {
   }
 
  private:
+  // Whether the window's property, a list of atoms, holds the atom.
+  bool ListsAtom(::Window w, Atom property, Atom atom) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool found = false;
+    if (XGetWindowProperty(d_, w, property, 0, 4096, False, XA_ATOM, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+      if (type == XA_ATOM && format == 32) {
+        const Atom* list = reinterpret_cast<const Atom*>(data);
+        found = std::find(list, list + count, atom) != list + count;
+      }
+      XFree(data);
+    }
+    return found;
+  }
   bool WindowProperty(::Window w, Atom property, ::Window& out) {
     Atom type = 0;
     int format = 0;
@@ -266,8 +280,9 @@ std::unique_ptr<TNativeWindow> Backend::CreateWindow(TForm& form, const std::str
                                                      const TRect& bounds) {
   XSetWindowAttributes attrs{};
   attrs.background_pixel = BlackPixel(d_, screen_);
-  attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
-                     KeyReleaseMask | StructureNotifyMask | VisibilityChangeMask;
+  attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                     LeaveWindowMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask |
+                     VisibilityChangeMask;
   ::Window w = XCreateWindow(d_, root_, bounds.Left, bounds.Top,
                              unsigned(std::max(1, bounds.Width())),
                              unsigned(std::max(1, bounds.Height())), 0, depth_, InputOutput,
@@ -354,6 +369,28 @@ void NativeWindow::SetStayOnTop(bool value) {
     if (value && mapped_) Raise();
   }
   XFlush(D());
+}
+
+bool NativeWindow::CoveredByNormalWindow() {
+  ::Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(D(), b_.Root(), &root, &parent, &children, &count)) return false;
+  // The children of the root, bottom first: those after this window lie above it.
+  bool above = false, covered = false;
+  for (unsigned i = 0; i < count && !covered; ++i) {
+    if (children[i] == w_) {
+      above = true;
+      continue;
+    }
+    XWindowAttributes a{};
+    if (!above || !XGetWindowAttributes(D(), children[i], &a) || a.map_state != IsViewable)
+      continue;
+    const bool overlaps = a.x < bounds_.Right && bounds_.Left < a.x + a.width &&
+                          a.y < bounds_.Bottom && bounds_.Top < a.y + a.height;
+    covered = overlaps && !b_.StaysOnTop(children[i]);
+  }
+  if (children) XFree(children);
+  return covered;
 }
 
 void NativeWindow::Raise() {
@@ -500,6 +537,24 @@ void NativeWindow::Handle(XEvent& ev) {
       Deliver(e);
       return;
     }
+    case MotionNotify:
+    case LeaveNotify: {
+      // Leaving is one more move, to where the pointer went (grabs that begin or end are not).
+      if (ev.type == LeaveNotify && ev.xcrossing.mode != NotifyNormal) return;
+      // Of the moves waiting in a row only the last counts.
+      XEvent next;
+      while (ev.type == MotionNotify && XEventsQueued(D(), QueuedAlready) > 0) {
+        XPeekEvent(D(), &next);
+        if (next.type != MotionNotify || next.xany.window != w_) break;
+        XNextEvent(D(), &ev);
+      }
+      const bool motion = ev.type == MotionNotify;
+      e.kind = TInputEvent::Kind::MouseMove;
+      e.shift = ShiftOf(motion ? ev.xmotion.state : ev.xcrossing.state);
+      e.pos = motion ? TPoint{ev.xmotion.x, ev.xmotion.y} : TPoint{ev.xcrossing.x, ev.xcrossing.y};
+      Deliver(e);
+      return;
+    }
     case KeyPress:
     case KeyRelease: {
       KeySym sym = XLookupKeysym(&ev.xkey, 0);
@@ -528,8 +583,12 @@ void NativeWindow::Handle(XEvent& ev) {
       return;
     case UnmapNotify: mapped_ = false; return;
     case VisibilityNotify:
-      // Without a window manager, a window that stays on top raises itself when covered.
-      if (onTop_ && ev.xvisibility.state != VisibilityUnobscured && !b_.WmRuns()) Raise();
+      // Without a window manager, a window that stays on top raises itself when a window that
+      // does not stay on top covers it. (Two that both stay on top would otherwise raise
+      // themselves over each other for ever.)
+      if (onTop_ && ev.xvisibility.state != VisibilityUnobscured && !b_.WmRuns() &&
+          CoveredByNormalWindow())
+        Raise();
       return;
     case ConfigureNotify: {
       TPoint at = ScreenPosition();
