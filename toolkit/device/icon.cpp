@@ -113,11 +113,19 @@ void TIcon::TakeFrom(TPersistent* source) {
   Changed();
 }
 
-void TIcon::DrawInRect(TCanvas& canvas, const TRect& rect) {
+void TIcon::DrawInRect(TCanvas& canvas, const TRect& rect) { Draw(canvas, rect, true); }
+
+void TIcon::DrawUnblended(TCanvas& canvas, const TRect& rect) {
+  canvas.Changing();
+  Draw(canvas, rect, false);
+  canvas.Changed();
+}
+
+void TIcon::Draw(TCanvas& canvas, const TRect& rect, bool blend) {
   if (!color_) return;
   HDC dest = canvas.Handle();
   if (alpha_) {
-    AlphaDraw(dest, rect, color_.get());
+    AlphaDraw(dest, rect, color_.get(), blend);
     return;
   }
   UniqueDC source(CreateCompatibleDC(dest));

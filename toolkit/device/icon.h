@@ -31,6 +31,10 @@ class TIcon : public TGraphic {
   // and the image's pixels are combined in (XOR), or, for an image with an alpha channel,
   // blended over it.
   void DrawInRect(TCanvas& canvas, const TRect& rect) override;
+  // Draws as DrawInRect does, except that an alpha channel only decides which pixels show:
+  // those below half opacity are left out, the others are drawn opaque, unblended. For targets
+  // that hold no partial transparency, such as GIF frames.
+  void DrawUnblended(TCanvas& canvas, const TRect& rect);
   bool IsEmpty() override { return !color_; }
   int CurrentWidth() override { return color_ ? color_->width : 0; }
   int CurrentHeight() override { return color_ ? color_->height : 0; }
@@ -62,6 +66,8 @@ class TIcon : public TGraphic {
   int BitCount() const { return color_ ? color_->bitsPerPixel : 0; }
 
  private:
+  void Draw(TCanvas& canvas, const TRect& rect, bool blend);
+
   std::vector<std::uint8_t> file_;
   UniqueBitmap color_;
   UniqueBitmap mask_;
