@@ -33,7 +33,7 @@ xwait=${XWAIT:-$root/build/release/bin/xwait}
 mkdir -p "$system/tmp/try/tests/gadget" "$system/tmp/try/tests/common"
 cp "$debs"/protractor_*.deb "$debs"/protractor-dev_*.deb "$xwait" "$system/tmp/try/"
 cp "$root/tests/gadget/e2e.sh" "$system/tmp/try/tests/gadget/"
-cp "$root/tests/common/xserver.sh" "$system/tmp/try/tests/common/"
+cp "$root/tests/common/e2e_session.sh" "$system/tmp/try/tests/common/"
 cp -r "$root/packaging/consumer" "$system/tmp/try/consumer"
 gif=${PROTRACTOR_CORPUS:-$root/../shared/corpus}/suite-wuffs/test/data/muybridge.gif
 cp "$gif" "$system/tmp/try/picture.gif"

@@ -2,19 +2,17 @@
 # End to end on a real X server: starts Xvfb, runs the gadget and drives it with xdotool, first
 # without a window manager, then under openbox.
 #   e2e.sh PATH/TO/protractor [PATH/TO/xwait]
-# Waits for the windows by their events (tests/common/xserver.sh). xwait (xwait.cpp here) is
-# taken from the second argument, else from beside the program, else from the search path.
+# Waits for the server, the window manager and the windows by their events, with generous
+# limits: the first start of openbox on a fresh system builds its font caches and takes long.
+# xwait (tests/gadget/xwait.cpp) is taken from the second argument, else from beside the
+# program, else from the search path.
 set -uo pipefail
 program=$(readlink -f "${1:?usage: e2e.sh PROGRAM [XWAIT]}")
 [ -x "$program" ] || { echo "SKIP: $1 is not built"; exit 77; }
 xwait=${2:-$(dirname "$program")/xwait}
 [ -x "$xwait" ] || xwait=$(command -v xwait) || { echo "SKIP: xwait is not built"; exit 77; }
 xwait=$(readlink -f "$xwait")
-for tool in Xvfb xdotool import xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-. "$(dirname "$0")/../common/xserver.sh"
-start_xvfb
+source "$(dirname "${BASH_SOURCE[0]}")/../common/e2e_session.sh"
 
 region() { # region X Y W H: a checksum of a screen area
   import -window root -crop "${3}x${4}+$1+$2" -depth 8 rgb:- 2>/dev/null | md5sum | cut -c1-32
@@ -78,7 +76,6 @@ check "the window stays where it was" "559 427" "$(geometry)"
 quit
 
 # ---- Under a window manager.
-command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
 start_openbox
 managed=managed
 start

@@ -1,19 +1,17 @@
 #!/usr/bin/env bash
 # End to end on a real X server: the gadget's ruler buttons start the rulers, which are driven
 # with xdotool; first without a window manager, then a ruler under openbox.
-#   e2e.sh BIN   (the folder that holds protractor, its side libraries and the four rulers)
+#   e2e.sh BIN [PATH/TO/xwait]
+# BIN holds protractor, its side libraries and the four rulers; xwait is taken from the second
+# argument, else from BIN.
 set -uo pipefail
-bin=$(readlink -f "${1:?usage: e2e.sh BIN}")
+bin=$(readlink -f "${1:?usage: e2e.sh BIN [XWAIT]}")
 for program in protractor Plank1024.exe Plank800.exe Spire1024.exe Spire800.exe; do
   [ -x "$bin/$program" ] || { echo "SKIP: $program is not built"; exit 77; }
 done
-for tool in Xvfb xdotool import xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-xwait=$bin/xwait
+xwait=$(readlink -f "${2:-$bin/xwait}")
 [ -x "$xwait" ] || { echo "SKIP: xwait is not built"; exit 77; }
-. "$(dirname "$0")/../common/xserver.sh"
-start_xvfb
+source "$(dirname "${BASH_SOURCE[0]}")/../common/e2e_session.sh"
 
 # Working folders for the gadget: one with all four rulers, one with only the 800-pixel ones.
 mkdir -p "$work/all" "$work/short"
@@ -25,7 +23,7 @@ place() { # place WINDOW: its position and size as "X Y WxH"
     sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p; s/.*Geometry: //p' | paste -sd' '
 }
 find_window() { # find_window NAME: the visible window of that name, waiting for it
-  timeout "$limit" xdotool search --sync --onlyvisible --name "^$1\$" | tail -n 1
+  "$xwait" window "$1" "$limit" $managed
 }
 count() { # count NAME: how many visible windows have that name
   xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l
@@ -72,6 +70,7 @@ escape() { # escape NAME: Esc closes the named ruler and leaves the gadget runni
 }
 
 # ---- The gadget starts the 1024-pixel rulers when they are present.
+managed=""
 start_gadget "$work/all"
 opens 5 Plank1024 "128 492 1024x40"
 check "the zero end is red" FF0000 "$(pixel 128 512)"
@@ -152,8 +151,8 @@ wait "$ruler"
 check "exit status after Q" 0 $?
 
 # ---- Under a window manager: no frame, stays on top, Esc ends it with status 0.
-command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
 start_openbox
+managed=managed
 "$bin/Spire800.exe" &
 ruler=$!
 pids+=("$ruler")
