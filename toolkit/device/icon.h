@@ -44,8 +44,9 @@ class TIcon : public TGraphic {
 
   // Reads an icon or cursor file from the rest of the stream. Of several images it takes the
   // one nearest to 32 × 32, then the one with the most colours, passing over PNG-compressed
-  // images. A file without a plain image, or a bad one, fails with EInvalidGraphic "Icon image
-  // is not valid" and leaves the icon as it was.
+  // images, and over an image that does not decode for the next best one (never decoding bytes
+  // twice, however many entries point at them). A file without a plain image, or a bad one, fails
+  // with EInvalidGraphic "Icon image is not valid" and leaves the icon as it was.
   void LoadStream(TStream& stream) override;
   // Writes the file the icon was read from.
   void SaveStream(TStream& stream) override;
