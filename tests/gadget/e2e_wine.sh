@@ -53,7 +53,7 @@ start() { # start FOLDER: runs the program from that folder, the working directo
   pids+=("$gadget")
 }
 find_window() {
-  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
+  win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
   [ -n "$win" ] || fail "the gadget window did not appear"
   sleep 0.5
 }

@@ -1,4 +1,4 @@
-// For the end-to-end test under wine: waits up to ten seconds for a message box with the given
+// For the end-to-end test under wine: waits up to thirty seconds for a message box with the given
 // caption, shown by another program, prints its text and presses its OK button.
 //   win32_msgbox CAPTION
 // Exit status 0 when a box was found, 1 otherwise.
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: win32_msgbox CAPTION\n");
     return 2;
   }
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 300; ++i) {
     if (HWND box = ::FindWindowA("#32770", argv[1])) {
       char text[1024] = {};
       ::GetDlgItemTextA(box, kTextId, text, sizeof text);

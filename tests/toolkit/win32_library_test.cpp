@@ -89,7 +89,7 @@ TEST(SystemLoader, ResourceDataOutlivesTheLibrary) {
 
 TEST(SystemLoader, DamagedAndTruncatedLibrariesFailAsElsewhere) {
   const auto dir = testpaths::ScratchDir("win32_damaged");
-  const fs::path damaged = fs::path(PROJECT_SOURCE_DIR) / "tests" / "toolkit" / "data" / "damaged-dll";
+  const fs::path damaged = fs::path(PROJECT_SOURCE_DIR) / "fuzz" / "regressions" / "library";
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(damaged)) files.push_back(entry.path());
   const auto mantle = tk::ReadWholeFile((BinDir / "Mantle.dll").string());
