@@ -184,6 +184,9 @@ class TGIFFrame : public tk::TPersistent {
   void ReadImage(GifBuffer& data);
   // Fills the target with the frame's bitmap file image, positioned at 0.
   void DecodeToDIB(tk::TMemoryStream& target);
+  // Tells whether the frame's data is damaged without decoding its pixels: sets DataDamaged as
+  // DecodeToDIB would, and fails where it would, at a cost that follows the data's bytes.
+  void CheckData();
   // Draws the frame's bitmap stretched into the rectangle, keyed by TransColor when asked.
   void DrawFrame(tk::TCanvas& canvas, const tk::TRect& rect, bool transparent);
   // Encodes BuiltBitmap into the frame's encoded item (reduced to 8 bits first unless it has
