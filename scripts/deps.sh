@@ -8,6 +8,7 @@ packages=(
   libgif-dev libimagequant-dev
   xvfb xdotool openbox x11-utils imagemagick binutils icoutils
   gdk-pixbuf-tests wx3.2-examples
+  desktop-file-utils dpkg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

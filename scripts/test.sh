@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds and tests everything twice: a release build with g++, and a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer with clang, which also runs the fuzzers for a
-# bounded time. Warnings are errors in both.
+# Builds and tests everything twice: a release build with g++, whose installation and Debian
+# packages are checked too, and a build with AddressSanitizer and UndefinedBehaviorSanitizer with
+# clang, which also runs the fuzzers for a bounded time. Warnings are errors in both.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/deps.sh"
@@ -12,6 +12,9 @@ cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX
   -DPROTRACTOR_WERROR=ON -DPROTRACTOR_BENCH=ON >/dev/null
 cmake --build "$root/build/release" -j "$jobs"
 ctest --test-dir "$root/build/release" --output-on-failure -j "$jobs"
+
+echo "== Install and packages"
+bash "$root/scripts/package.sh" "$root/build/release"
 
 echo "== Sanitizer build (clang, ASan + UBSan)"
 cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,5 +1,6 @@
 #include "tools/artgen/art.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <utility>
@@ -264,6 +265,40 @@ Picture Pointer(const std::string& name) {
       }
   }
   return p;
+}
+
+std::vector<std::uint8_t> Icon(int size) {
+  const Picture dial = Dial();
+  const Picture mask = MaskB();
+  // The square around the outline, sampled on an n x n grid per icon pixel: fine enough that
+  // every dial pixel is seen at the smallest size too.
+  const double side = 2 * (OuterRadius + 1);
+  const double left = CentreX + 0.5 - side / 2, top = CentreY + 0.5 - side / 2;
+  const int n = std::max(4, 2 * int(std::ceil(side / size)));
+  const double step = side / size / n;
+  std::vector<std::uint8_t> rgba(std::size_t(size) * size * 4);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      std::uint32_t sum[3] = {0, 0, 0};
+      std::uint32_t inside = 0;
+      for (int sy = 0; sy < n; ++sy)
+        for (int sx = 0; sx < n; ++sx) {
+          const int px = int(std::floor(left + (x * n + sx + 0.5) * step));
+          const int py = int(std::floor(top + (y * n + sy + 0.5) * step));
+          if (px < 0 || py < 0 || px >= dial.width || py >= dial.height || mask.At(px, py) == White)
+            continue;
+          const std::uint32_t rgb = Palette[dial.At(px, py)];
+          sum[0] += rgb >> 16 & 0xFF;
+          sum[1] += rgb >> 8 & 0xFF;
+          sum[2] += rgb & 0xFF;
+          ++inside;
+        }
+      std::uint8_t* out = &rgba[(std::size_t(y) * size + x) * 4];
+      if (inside == 0) continue;
+      for (int c = 0; c < 3; ++c) out[c] = std::uint8_t((sum[c] + inside / 2) / inside);
+      out[3] = std::uint8_t((inside * 255 + n * n / 2) / (n * n));
+    }
+  return rgba;
 }
 
 }  // namespace artgen

@@ -54,4 +54,11 @@ Picture MaskC();
 // "PcR", "PcB" (arrows), on the Clear background.
 Picture Pointer(const std::string& name);
 
+// The program's icon for the desktop: the dial inside the outline of mask "B", scaled to
+// size x size pixels by averaging. Red, green, blue and alpha bytes, row by row from the top;
+// what lies outside the outline is transparent, the outline's edge partly so.
+std::vector<std::uint8_t> Icon(int size);
+// The sizes drawn for the desktop's icon theme.
+inline constexpr std::array<int, 6> IconSizes = {16, 24, 32, 48, 64, 128};
+
 }  // namespace artgen

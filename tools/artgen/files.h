@@ -24,4 +24,8 @@ std::vector<std::uint8_t> GifFile(const Picture& p, bool transparent,
 // the GIF stream's length as 32 bits, then the GIF stream.
 std::vector<std::uint8_t> StoredGifValue(std::span<const std::uint8_t> gifFile);
 
+// A PNG file of 8-bit red, green, blue and alpha pixels, row by row from the top. The pixels go
+// into uncompressed deflate blocks: the files are small icons, and no deflate coder is needed.
+std::vector<std::uint8_t> PngFile(int width, int height, std::span<const std::uint8_t> rgba);
+
 }  // namespace artgen

@@ -1,8 +1,9 @@
-// artgen --masks OUTDIR | --pictures OUTDIR: writes the gadget's art into OUTDIR.
+// artgen --masks|--pictures|--icons OUTDIR: writes the gadget's art into OUTDIR.
 //   --masks     B.bmp, C.bmp        the outline masks (resources of Mantle.dll)
 //   --pictures  PT.gif ... PcB.gif  the pointer pictures (resources of Vanes.dll)
 //               form_data.cpp       the stored dial picture and the glyph bitmaps, compiled into
 //                                   the program
+//   --icons     protractor-16.png   the desktop icon, one file per size (16 ... 128)
 // The output depends on nothing but this code: the same bytes on every run.
 #include <cstdio>
 #include <cstring>
@@ -88,12 +89,17 @@ void WritePictures(const std::filesystem::path& out) {
   Write(out / "form_data.cpp", std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+void WriteIcons(const std::filesystem::path& out) {
+  for (int size : IconSizes)
+    Write(out / ("protractor-" + std::to_string(size) + ".png"), PngFile(size, size, Icon(size)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string what = argc == 3 ? argv[1] : "";
-  if (what != "--masks" && what != "--pictures") {
-    std::fprintf(stderr, "usage: artgen --masks|--pictures OUTDIR\n");
+  if (what != "--masks" && what != "--pictures" && what != "--icons") {
+    std::fprintf(stderr, "usage: artgen --masks|--pictures|--icons OUTDIR\n");
     return 2;
   }
   try {
@@ -101,8 +107,10 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(out);
     if (what == "--masks")
       WriteMasks(out);
-    else
+    else if (what == "--pictures")
       WritePictures(out);
+    else
+      WriteIcons(out);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "artgen: %s\n", e.what());
