@@ -8,7 +8,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: package.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pids=()
+stop() { # ends the processes this script started
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  pids=()
+}
+trap 'stop; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 prefix=$work/prefix
@@ -55,6 +61,29 @@ elif [ $status -ne 0 ]; then
   fail "the installed gadget"
 else
   echo "ok: the installed launcher starts the gadget with its outline and pointer pictures"
+fi
+# Its working directory is the gadget's folder, so its ruler button starts the installed ruler.
+if [ ${#rulers[@]} -eq 4 ] && [ $status -eq 0 ]; then
+  n=130
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  export DISPLAY=":$n"
+  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  "$prefix/bin/protractor" 2>/dev/null &
+  pids+=($!)
+  win=$(timeout 10 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
+  [ -n "$win" ] || fail "the installed gadget's window did not appear"
+  [ "$(readlink "/proc/${pids[-1]}/cwd")" = "$prefix/libexec/protractor" ] ||
+    fail "the launcher did not start the gadget in its folder"
+  read -r x y < <(xdotool getwindowgeometry "$win" | sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p')
+  sleep 0.5
+  xdotool mousemove $((x + 145)) $((y + 101)) click 1
+  [ -n "$(timeout 10 xdotool search --sync --onlyvisible --name '^Plank1024$')" ] ||
+    fail "the installed gadget's ruler button did not start Plank1024.exe"
+  echo "ok: the installed gadget runs in its folder and starts Plank1024.exe from there"
+  stop
+  unset DISPLAY
 fi
 
 # Every installed header compiles on the installed include path alone.
