@@ -9,6 +9,7 @@
 #include "toolkit/device/bitmap.h"
 #include "toolkit/core/bytes.h"
 #include "toolkit/device/colors.h"
+#include "toolkit/device/icon.h"
 
 namespace gif {
 
@@ -53,7 +54,12 @@ void TGIFFrame::TakeFromGraphic(tk::TGraphic* source) {
     BuiltBitmap->Canvas().Brush().Color = kUndrawnColor;
     BuiltBitmap->SetWidth(source->Width());
     BuiltBitmap->SetHeight(source->Height());
-    BuiltBitmap->Canvas().Draw(0, 0, source);
+    // A frame holds no partial transparency: an icon's alpha channel only decides which pixels
+    // show, so that half-transparent edges are not blended with the undrawn colour.
+    if (auto* icon = dynamic_cast<tk::TIcon*>(source))
+      icon->DrawUnblended(BuiltBitmap->Canvas(), {0, 0, source->Width(), source->Height()});
+    else
+      BuiltBitmap->Canvas().Draw(0, 0, source);
   }
   if (source->IsTransparent()) {
     tk::TCanvas& canvas = BuiltBitmap->Canvas();

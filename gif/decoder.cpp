@@ -518,6 +518,17 @@ void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
     quad[2] = entry.Red;
     quad[3] = 0;
   }
+  if (count == 0) {
+    // A frame without any colour table is shown through a grey ramp over its 2^BitDepth values,
+    // black to white, so that its picture stays visible instead of one flat grey.
+    const int levels = 1 << std::clamp<int>(item.BitDepth, 1, depth);
+    for (int i = 0; i < levels; ++i) {
+      const auto grey = static_cast<std::uint8_t>(i * 255 / (levels - 1));
+      std::uint8_t* quad = palette + 4 * i;
+      quad[0] = quad[1] = quad[2] = grey;
+      quad[3] = 0;
+    }
+  }
 
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;

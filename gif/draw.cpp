@@ -103,6 +103,19 @@ class QuietCanvas {
   std::function<void(tk::TCanvas*)> changing_;
 };
 
+// A two-colour bitmap is keyed on the bit whose colour the key is, so that a frame whose
+// transparent index is 0 (or whose colours are not black and white) keeps its own transparency.
+// A key that is neither of the two colours keys white, as a bitmap without transparency would.
+tk::COLORREF MonochromeKey(tk::TBitmap& bitmap, tk::COLORREF key) {
+  constexpr tk::COLORREF White = 0xFFFFFF;
+  const std::vector<tk::RGBQUAD>& table = bitmap.Handle()->colors;
+  // A monochrome device bitmap shows its bits as black and white.
+  if (table.empty()) return key == 0 || key == White ? key : White;
+  for (const tk::RGBQUAD& q : table)
+    if (tk::RGB(q.rgbRed, q.rgbGreen, q.rgbBlue) == key) return key;
+  return White;
+}
+
 }  // namespace
 
 void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key, int x, int y,
@@ -124,7 +137,8 @@ void StretchBitmapKeyed(tk::TCanvas& canvas, tk::TBitmap& bitmap, tk::TColor key
     return;
   }
   if (key == DefaultColor) key = source.Pixels(0, bitmap.Height() - 1);
-  key = bitmap.Monochrome() ? 0xFFFFFF : tk::ColorToRGB(key);
+  key = tk::ColorToRGB(key);
+  if (bitmap.Monochrome()) key = MonochromeKey(bitmap, key);
   KeyedStretchBlt(canvas.Handle(), x, y, width, height, source.Handle(), sx, sy, swidth, sheight,
                   bitmap.CurrentPalette(), key);
 }

@@ -129,10 +129,14 @@ void TGIFFrame::AssignFrame(TGIFFrame& source) {
   LeftPos = source.LeftPos;
   TopPos = source.TopPos;
   IsInterlaced = source.IsInterlaced;
+  // The own bitmap showed the old picture: it becomes a copy of the source's, or goes when the
+  // source has none, so that the next request builds it from the new data.
   if (source.BuiltBitmap) {
     auto copy = std::make_unique<tk::TBitmap>();
     copy->TakeFrom(source.BuiltBitmap.get());
     BuiltBitmap = std::move(copy);
+  } else {
+    BuiltBitmap.reset();
   }
   TransColor = source.TransColor;
   DelayMs = source.DelayMs;

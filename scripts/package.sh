@@ -53,7 +53,7 @@ zcat "$prefix/share/man/man1/gifkit.1.gz" | grep -q '^\.TH GIFKIT 1' || fail "gi
 
 # The launcher starts the gadget in its folder, where it finds its side libraries.
 status=0
-bash "$root/tests/gadget/e2e.sh" "$prefix/bin/protractor" >"$work/e2e.log" 2>&1 || status=$?
+bash "$root/tests/gadget/e2e.sh" "$prefix/bin/protractor" "$build/bin/xwait" >"$work/e2e.log" 2>&1 || status=$?
 if [ $status -eq 77 ]; then
   echo "skip: the installed gadget ($(tail -n 1 "$work/e2e.log"))"
 elif [ $status -ne 0 ]; then

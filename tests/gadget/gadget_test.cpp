@@ -364,6 +364,29 @@ TEST_F(GadgetTest, RightReleasesAlternateTheStylesOfTheCurrentSide) {
   EXPECT_FALSE(Application().Terminated());
 }
 
+TEST_F(GadgetTest, TheStyleSwitchesOnARightReleaseOverAButtonWhereverThePressWas) {
+  Start();
+  const TPoint dial{form->Left + 60, form->Top + 60};
+  // Pressed on a button, released over the dial: no button was released on, nothing switches.
+  h->MouseDown(Centre(form->BitBtn1).X, Centre(form->BitBtn1).Y, mbRight);
+  h->MouseUp(dial.X, dial.Y, mbRight);
+  Run();
+  EXPECT_EQ(gadget::PointerName, "PT");
+  // Pressed on the dial (which swaps the mask), released over a button: the style switches.
+  h->MouseDown(dial.X, dial.Y, mbRight);
+  h->MouseUp(Centre(form->BitBtn3).X, Centre(form->BitBtn3).Y, mbRight);
+  Run();
+  EXPECT_EQ(gadget::MaskName, "C");
+  EXPECT_EQ(gadget::PointerName, "PcT");
+  // A left press still holds the mouse for its button: released elsewhere, it clicks nothing
+  // and the button's mouse-up handler hears it.
+  h->MouseDown(Centre(form->BitBtn2).X, Centre(form->BitBtn2).Y, mbLeft);
+  h->MouseUp(dial.X, dial.Y, mbLeft);
+  Run();
+  EXPECT_EQ(form->Left, X0);
+  EXPECT_EQ(gadget::PointerName, "PcT");
+}
+
 TEST_F(GadgetTest, DoubleClicksOnEdgeAreasShowThePictureOfThatSide) {
   Start();
   const std::pair<TImage*, const char*> table[] = {

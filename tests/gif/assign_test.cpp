@@ -27,27 +27,42 @@ void Put(Bytes& b, std::uint32_t v, int n) {
   for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-// An icon file of one 16 x 16 image at 4 bits: colour 1 everywhere but the left half of the
-// top row, which the mask leaves transparent.
-Bytes IconFile(std::uint32_t color) {
+// The start of an icon file of one image: the directory, then the image's information header
+// (its height doubled for the mask). size: the image's bytes, header included.
+Bytes IconStart(std::uint8_t width, std::uint8_t height, std::uint8_t colours, int bits,
+                std::uint32_t size) {
   Bytes b;
   Put(b, 0, 2);
   Put(b, 1, 2);
   Put(b, 1, 2);
-  const std::uint32_t size = 40 + 64 + 16 * 8 + 16 * 4;
-  b.insert(b.end(), {16, 16, 16, 0});
+  b.insert(b.end(), {width, height, colours, 0});
   Put(b, 1, 2);
-  Put(b, 4, 2);
+  Put(b, bits, 2);
   Put(b, size, 4);
   Put(b, 22, 4);
-  for (std::uint32_t v : {40u, 16u, 32u}) Put(b, v, 4);
+  for (std::uint32_t v : {40u, std::uint32_t{width}, 2u * height}) Put(b, v, 4);
   Put(b, 1, 2);
-  Put(b, 4, 2);
+  Put(b, bits, 2);
   for (int i = 0; i < 6; ++i) Put(b, 0, 4);
+  return b;
+}
+
+// An icon file of one 16 x 16 image at 4 bits: colour 1 everywhere but the left half of the
+// top row, which the mask leaves transparent.
+Bytes IconFile(std::uint32_t color) {
+  Bytes b = IconStart(16, 16, 16, 4, 40 + 64 + 16 * 8 + 16 * 4);
   for (int i = 0; i < 16; ++i) Put(b, i == 1 ? color : 0, 4);
   for (int row = 15; row >= 0; --row)
     for (int x = 0; x < 8; ++x) b.push_back(row == 0 && x < 4 ? 0x00 : 0x11);
   for (int row = 15; row >= 0; --row) Put(b, row == 0 ? 0xFF : 0, 4);
+  return b;
+}
+
+// A 4 x 1 icon of 32 bits, green, with the given alpha for each pixel.
+Bytes AlphaIconFile(const std::uint8_t (&alpha)[4]) {
+  Bytes b = IconStart(4, 1, 0, 32, 40 + 16 + 4);
+  for (std::uint8_t a : alpha) b.insert(b.end(), {0x00, 0xFF, 0x00, a});
+  Put(b, 0, 4);  // the mask row: all drawn, the alpha channel decides
   return b;
 }
 
@@ -177,6 +192,31 @@ TEST(AssignGraphic, IconsAreDrawnOverTheUndrawnColour) {
   EXPECT_EQ(read.TransColor, 0xFF00FFu);
   EXPECT_EQ(read.BuildBitmap()->Canvas().Pixels(0, 0), 0xFF00FFu);
   EXPECT_EQ(read.BuildBitmap()->Canvas().Pixels(15, 15), 0x00FF00u);
+}
+
+TEST(AssignGraphic, IconAlphaBelowHalfIsTransparentAndTheRestOpaque) {
+  tk::TIcon icon;
+  tk::TMemoryStream file(AlphaIconFile({0, 100, 128, 255}));
+  icon.LoadStream(file);
+  ASSERT_TRUE(icon.HasAlpha());
+  TGIFImage picture;
+  picture.AppendFrame(&icon);
+  gif::TGIFFrame& frame = picture.FrameAt(0);
+  tk::TCanvas& canvas = frame.BuiltBitmap->Canvas();
+  // No pixel is blended with the undrawn colour: it is either left out or the icon's own.
+  EXPECT_EQ(canvas.Pixels(0, 0), 0xFF00FFu);
+  EXPECT_EQ(canvas.Pixels(1, 0), 0xFF00FFu);
+  EXPECT_EQ(canvas.Pixels(2, 0), 0x00FF00u);
+  EXPECT_EQ(canvas.Pixels(3, 0), 0x00FF00u);
+  EXPECT_EQ(frame.TransColor, 0xFF00FFu);
+  // Drawn on a canvas of its own, the icon still blends its edges.
+  tk::TBitmap blended;
+  blended.SetPixelFormat(tk::pf32bit);
+  blended.Canvas().Brush().Color = 0;
+  blended.SetWidth(4);
+  blended.SetHeight(1);
+  blended.Canvas().Draw(0, 0, &icon);
+  EXPECT_EQ(blended.Canvas().Pixels(1, 0), 0x006400u);  // 100/255 of green over black
 }
 
 TEST(AssignCursor, OneFramePerStepWithItsDelay) {

@@ -125,22 +125,53 @@ TEST(StretchBitmapKeyed, NoColorDrawsPlainlyAndDefaultColorKeysTheBottomLeftPixe
   EXPECT_EQ(part.At(1, 0), Background::Color(1, 0));
 }
 
-TEST(StretchBitmapKeyed, MonochromeBitmapsAreKeyedOnWhite) {
-  // Two colours, black and white: the frame's bitmap stays a monochrome DIB.
+// A two-colour frame of 4 x 1 pixels, indices 0 1 1 0, over the given two colours.
+Bytes TwoColourGif(const Bytes& table, std::uint8_t gcePacked, std::uint8_t transparentIndex) {
   Bytes bytes = Screen(4, 1, 0x80);
-  bytes << Bytes{0, 0, 0, 255, 255, 255} << GraphicControl(0x01, 0, 0) << Descriptor(0, 0, 4, 1)
+  bytes << table << GraphicControl(gcePacked, 0, transparentIndex) << Descriptor(0, 0, 4, 1)
         << LiteralData(2, {0, 1, 1, 0}) << Bytes{0x3B};
+  return bytes;
+}
+
+TEST(StretchBitmapKeyed, TwoColourFramesAreKeyedOnTheirTransparentIndex) {
+  struct Case {
+    const char* what;
+    Bytes table;
+    std::uint8_t index;
+    tk::TColor colours[2];
+  };
+  const Case cases[] = {
+      {"black transparent (index 0)", {0, 0, 0, 255, 255, 255}, 0, {0x000000, 0xFFFFFF}},
+      {"white transparent (index 1)", {0, 0, 0, 255, 255, 255}, 1, {0x000000, 0xFFFFFF}},
+      {"red transparent over blue", {255, 0, 0, 0, 0, 255}, 0, {0x0000FF, 0xFF0000}},
+  };
+  for (const Case& c : cases) {
+    TGIFImage picture;
+    Read(picture, TwoColourGif(c.table, 0x01, c.index), true);
+    tk::TBitmap& bitmap = *picture.FrameAt(0).BuildBitmap();
+    ASSERT_TRUE(bitmap.Monochrome());
+    EXPECT_EQ(bitmap.HandleType(), tk::TBitmapHandleType::bmDIB);
+    Background canvas(4, 1);
+    picture.DrawInRect(canvas.bitmap.Canvas(), tk::TRect{0, 0, 4, 1});
+    const int indices[4] = {0, 1, 1, 0};
+    for (int x = 0; x < 4; ++x) {
+      const tk::TColor expected =
+          indices[x] == c.index ? Background::Color(x, 0) : c.colours[indices[x]];
+      EXPECT_EQ(canvas.At(x, 0), expected) << c.what << ", pixel " << x;
+    }
+  }
+}
+
+TEST(StretchBitmapKeyed, TwoColourBitmapsKeyWhiteForAColourTheyDoNotHave) {
   TGIFImage picture;
-  Read(picture, bytes, true);
+  Read(picture, TwoColourGif({255, 0, 0, 255, 255, 255}, 0x00, 0), true);
   tk::TBitmap& bitmap = *picture.FrameAt(0).BuildBitmap();
-  EXPECT_TRUE(bitmap.Monochrome());
-  EXPECT_EQ(bitmap.HandleType(), tk::TBitmapHandleType::bmDIB);
   Background canvas(4, 1);
-  picture.DrawInRect(canvas.bitmap.Canvas(), tk::TRect{0, 0, 4, 1});  // TransColor is black
-  EXPECT_EQ(canvas.At(0, 0), 0u);
+  gif::StretchBitmapKeyed(canvas.bitmap.Canvas(), bitmap, 0x00FF00, 0, 0, 4, 1, 0, 0, 4, 1);
+  EXPECT_EQ(canvas.At(0, 0), 0x0000FFu);
   EXPECT_EQ(canvas.At(1, 0), Background::Color(1, 0));
   EXPECT_EQ(canvas.At(2, 0), Background::Color(2, 0));
-  EXPECT_EQ(canvas.At(3, 0), 0u);
+  EXPECT_EQ(canvas.At(3, 0), 0x0000FFu);
 }
 
 TEST(BuildBitmap, DecodedOnceAndDeviceDependentUnlessMonochrome) {

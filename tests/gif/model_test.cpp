@@ -259,6 +259,21 @@ TEST(Frame, AssigningFramesSharesTheItem) {
   EXPECT_NE(frame.ExtBlocks, nullptr);  // ResetFrame keeps the extensions
 }
 
+TEST(Frame, AssigningAFrameWithoutABitmapDropsTheOldOne) {
+  TGIFImage one, other;
+  Read(one, TwoFrames());
+  Read(other, TwoFrames());
+  TGIFFrame& target = one.FrameAt(0);
+  ASSERT_EQ(target.BuildBitmap()->Width(), 3);  // built: the 3 x 2 picture
+  TGIFFrame& source = other.FrameAt(1);
+  ASSERT_EQ(source.BuiltBitmap, nullptr);
+  target.TakeFrom(&source);
+  // The frame draws and measures as its new data, the 2 x 2 picture.
+  EXPECT_EQ(target.FrameWidth(), 2);
+  EXPECT_EQ(target.FrameHeight(), 2);
+  EXPECT_EQ(target.BuildBitmap()->Canvas().Pixels(0, 0), TableColor(3));
+}
+
 TEST(Frame, TakesThePictureCurrentFrame) {
   TGIFImage source, target;
   Read(source, TwoFrames());

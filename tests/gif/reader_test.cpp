@@ -4,6 +4,7 @@
 #include "gif/gif.h"
 #include "gif/reader.h"
 #include "gif_builder.h"
+#include "toolkit/device/bitmap.h"
 
 using namespace giftest;
 using gif::NoColor;
@@ -204,6 +205,10 @@ TEST(ReadImage, WithoutAnyColourTableTheCodeSizeGivesTheDepth) {
   Read(picture, bytes);
   EXPECT_EQ(picture.FrameAt(0).Encoded->BitDepth, 3);
   EXPECT_EQ(picture.FrameAt(0).Encoded->ColorTable.Count, 0);
+  // Its pixels are shown through a grey ramp over the 8 values of 3 bits, not as one grey.
+  tk::TBitmap& bitmap = *picture.FrameAt(0).BuildBitmap();
+  EXPECT_EQ(bitmap.Canvas().Pixels(0, 0), 0xB6B6B6u);  // 5 * 255 / 7
+  EXPECT_EQ(bitmap.Canvas().Pixels(1, 0), 0x484848u);  // 2 * 255 / 7
 }
 
 TEST(ReadImage, TruncatedDataChainWithAndWithoutTolerance) {

@@ -415,7 +415,7 @@ TEST(DamagedLibrary, OverlappingDirectoriesDoNotMultiplyTheWork) {
 }
 
 TEST(DamagedLibrary, FuzzerFindingsFailCleanly) {
-  const fs::path dir = fs::path(PROJECT_SOURCE_DIR) / "tests" / "toolkit" / "data" / "damaged-dll";
+  const fs::path dir = fs::path(PROJECT_SOURCE_DIR) / "fuzz" / "regressions" / "library";
   int files = 0;
   for (const auto& entry : fs::directory_iterator(dir)) {
     // A file either fails to load, saying why, or loads and answers every question.

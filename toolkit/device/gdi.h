@@ -331,8 +331,9 @@ HBITMAP ConvertToDeviceBitmap(HBITMAP bitmap, bool monochrome);
 void FillSolidRect(HDC dc, const TRect& rect, COLORREF color);
 
 // Draws a 32-bit bitmap with its alpha channel over the destination (straight, not
-// premultiplied, alpha), stretched with nearest pixels.
-void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source);
+// premultiplied, alpha), stretched with nearest pixels. With blend false the alpha channel only
+// decides: pixels below half opacity are left out, the others are drawn opaque.
+void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source, bool blend = true);
 
 // ---- Selections that undo themselves ----
 

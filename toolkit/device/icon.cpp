@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 #include <optional>
 
 #include "toolkit/device/bmpfile.h"
@@ -111,11 +113,19 @@ void TIcon::TakeFrom(TPersistent* source) {
   Changed();
 }
 
-void TIcon::DrawInRect(TCanvas& canvas, const TRect& rect) {
+void TIcon::DrawInRect(TCanvas& canvas, const TRect& rect) { Draw(canvas, rect, true); }
+
+void TIcon::DrawUnblended(TCanvas& canvas, const TRect& rect) {
+  canvas.Changing();
+  Draw(canvas, rect, false);
+  canvas.Changed();
+}
+
+void TIcon::Draw(TCanvas& canvas, const TRect& rect, bool blend) {
   if (!color_) return;
   HDC dest = canvas.Handle();
   if (alpha_) {
-    AlphaDraw(dest, rect, color_.get());
+    AlphaDraw(dest, rect, color_.get(), blend);
     return;
   }
   UniqueDC source(CreateCompatibleDC(dest));
@@ -172,8 +182,20 @@ void TIcon::LoadStream(TStream& stream) {
     if (da != db) return da < db;
     return a.bits > b.bits;
   });
+  // An image that failed is passed over for the next best one, but bytes are never decoded
+  // twice: an entry whose image overlaps one already tried is skipped, so however many entries
+  // point into the same bytes, the work stays within the size of the file.
+  std::map<const std::uint8_t*, const std::uint8_t*> tried;  // the images tried, begin to end
+  auto overlapsTried = [&](std::span<const std::uint8_t> image) {
+    const std::uint8_t* begin = image.data();
+    const std::uint8_t* end = begin + image.size();
+    auto next = tried.lower_bound(begin);
+    if (next != tried.end() && next->first < end) return true;
+    return next != tried.begin() && std::prev(next)->second > begin;
+  };
   for (const Entry& e : entries) {
-    if (e.png) continue;
+    if (e.png || overlapsTried(e.image)) continue;
+    tried.emplace(e.image.data(), e.image.data() + e.image.size());
     Decoded image;
     try {
       image = DecodeImage(e.image);

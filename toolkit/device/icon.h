@@ -31,6 +31,10 @@ class TIcon : public TGraphic {
   // and the image's pixels are combined in (XOR), or, for an image with an alpha channel,
   // blended over it.
   void DrawInRect(TCanvas& canvas, const TRect& rect) override;
+  // Draws as DrawInRect does, except that an alpha channel only decides which pixels show:
+  // those below half opacity are left out, the others are drawn opaque, unblended. For targets
+  // that hold no partial transparency, such as GIF frames.
+  void DrawUnblended(TCanvas& canvas, const TRect& rect);
   bool IsEmpty() override { return !color_; }
   int CurrentWidth() override { return color_ ? color_->width : 0; }
   int CurrentHeight() override { return color_ ? color_->height : 0; }
@@ -40,8 +44,9 @@ class TIcon : public TGraphic {
 
   // Reads an icon or cursor file from the rest of the stream. Of several images it takes the
   // one nearest to 32 × 32, then the one with the most colours, passing over PNG-compressed
-  // images. A file without a plain image, or a bad one, fails with EInvalidGraphic "Icon image
-  // is not valid" and leaves the icon as it was.
+  // images, and over an image that does not decode for the next best one (never decoding bytes
+  // twice, however many entries point at them). A file without a plain image, or a bad one, fails
+  // with EInvalidGraphic "Icon image is not valid" and leaves the icon as it was.
   void LoadStream(TStream& stream) override;
   // Writes the file the icon was read from.
   void SaveStream(TStream& stream) override;
@@ -61,6 +66,8 @@ class TIcon : public TGraphic {
   int BitCount() const { return color_ ? color_->bitsPerPixel : 0; }
 
  private:
+  void Draw(TCanvas& canvas, const TRect& rect, bool blend);
+
   std::vector<std::uint8_t> file_;
   UniqueBitmap color_;
   UniqueBitmap mask_;

@@ -524,7 +524,7 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, st
   return static_cast<int>(lines);
 }
 
-void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source) {
+void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source, bool blend) {
   if (!dest || !dest->bitmap || dest->bitmap->stock || !source || source->bitsPerPixel != 32) return;
   GdiBitmap& dst = *dest->bitmap;
   Axis cols(rect.Left, rect.Width(), 0, source->width, dst.width, source->width);
@@ -539,9 +539,9 @@ void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source) {
     for (int i = 0; i < n; ++i) {
       const std::uint32_t s = line[static_cast<std::size_t>(cols.source[static_cast<std::size_t>(i)])];
       const std::uint32_t a = s >> 24;
-      if (a == 0) continue;
+      if (a == 0 || (!blend && a < 128)) continue;
       auto& out = d[static_cast<std::size_t>(i)];
-      if (a == 255) {
+      if (a == 255 || !blend) {
         out = QuadToNative(dst, s & 0xFFFFFF);
         continue;
       }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "toolkit/core/bytes.h"
+#include "toolkit/core/exceptions.h"
 
 namespace tk::pe {
 
@@ -98,14 +99,20 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ResourceTree::MapRva(std:
   return std::nullopt;
 }
 
-std::optional<std::string> ResourceTree::Name(std::uint32_t offset) const {
+std::optional<std::uint32_t> ResourceTree::NameLength(std::uint32_t offset) const {
   if (!Has(rsrc_, offset, 2)) return std::nullopt;
   const std::uint32_t length = LoadU16(rsrc_, offset);
   if (!Has(rsrc_, std::uint64_t{offset} + 2, std::uint64_t{length} * 2)) return std::nullopt;
+  return length;
+}
+
+std::optional<std::string> ResourceTree::Name(std::uint32_t offset) const {
+  const auto length = NameLength(offset);
+  if (!length) return std::nullopt;
   std::string name;
-  for (std::uint32_t i = 0; i < length; ++i) {
+  for (std::uint32_t i = 0; i < *length; ++i) {
     std::uint32_t c = LoadU16(rsrc_, offset + 2 + 2 * i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length) {
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < *length) {
       std::uint32_t low = LoadU16(rsrc_, offset + 4 + 2 * i);
       if (low >= 0xDC00 && low < 0xE000) {
         c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
@@ -118,34 +125,72 @@ std::optional<std::string> ResourceTree::Name(std::uint32_t offset) const {
   return name;
 }
 
-std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset,
-                                                         std::size_t* budget) const {
-  std::vector<Entry> entries;
-  if (!Has(rsrc_, offset, kResourceDirSize)) return entries;
+bool ResourceTree::NameIs(std::uint32_t offset, std::string_view text) const {
+  // Every UTF-16 unit gives at least one byte of UTF-8: a longer name cannot be the text.
+  const auto length = NameLength(offset);
+  if (!length || *length > text.size()) return false;
+  const auto name = Name(offset);
+  return name && SameText(*name, text);
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ResourceTree::Entries(std::uint32_t offset) const {
+  if (!Has(rsrc_, offset, kResourceDirSize)) return std::nullopt;
   const std::uint32_t count = std::uint32_t{LoadU16(rsrc_, offset + 12)} + LoadU16(rsrc_, offset + 14);
   const std::uint64_t first = std::uint64_t{offset} + kResourceDirSize;
-  if (!Has(rsrc_, first, std::uint64_t{count} * kResourceEntrySize)) return entries;
-  if (budget) {
-    if (count > *budget) {
-      *budget = 0;
-      return entries;
-    }
-    *budget -= count;
+  if (!Has(rsrc_, first, std::uint64_t{count} * kResourceEntrySize)) return std::nullopt;
+  return std::pair{static_cast<std::uint32_t>(first), count};
+}
+
+std::vector<ResourceTree::Entry> ResourceTree::Directory(std::uint32_t offset, Budget& budget) const {
+  std::vector<Entry> entries;
+  const auto table = Entries(offset);
+  if (!table) return entries;
+  const auto [first, count] = *table;
+  if (count > budget.entries) {
+    budget.entries = 0;
+    return entries;
   }
+  budget.entries -= count;
   entries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::size_t at = static_cast<std::size_t>(first) + i * kResourceEntrySize;
+    const std::uint32_t at = first + i * kResourceEntrySize;
     const std::uint32_t nameField = LoadU32(rsrc_, at);
     const std::uint32_t target = LoadU32(rsrc_, at + 4);
     if (nameField & kHighBit) {
-      auto name = Name(nameField & ~kHighBit);
-      if (!name) continue;  // a name that runs out of the section: skip the entry
-      entries.push_back({TResName(std::string_view(*name)), target});
+      const auto length = NameLength(nameField & ~kHighBit);
+      if (!length) continue;  // a name that runs out of the section: skip the entry
+      if (*length > budget.nameUnits) {
+        budget = {0, 0};
+        return entries;
+      }
+      budget.nameUnits -= *length;
+      entries.push_back({TResName(std::string_view(*Name(nameField & ~kHighBit))), target});
     } else {
       entries.push_back({TResName(static_cast<std::uint16_t>(nameField)), target});
     }
   }
   return entries;
+}
+
+std::optional<std::uint32_t> ResourceTree::Lookup(std::uint32_t offset, const TResName* wanted) const {
+  const auto table = Entries(offset);
+  if (!table) return std::nullopt;
+  const auto [first, count] = *table;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t at = first + i * kResourceEntrySize;
+    const std::uint32_t nameField = LoadU32(rsrc_, at);
+    const std::uint32_t target = LoadU32(rsrc_, at + 4);
+    bool match;
+    if (nameField & kHighBit) {
+      // An entry whose name runs out of the section is passed over.
+      match = wanted ? !wanted->IsId() && NameIs(nameField & ~kHighBit, wanted->Name())
+                     : NameLength(nameField & ~kHighBit).has_value();
+    } else {
+      match = !wanted || (wanted->IsId() && wanted->Id() == static_cast<std::uint16_t>(nameField));
+    }
+    if (match) return target;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::span<const std::uint8_t>> ResourceTree::Data(std::uint32_t entryOffset) const {
@@ -161,39 +206,34 @@ std::optional<std::span<const std::uint8_t>> ResourceTree::Data(std::uint32_t en
 std::optional<std::span<const std::uint8_t>> ResourceTree::Find(const TResName& name,
                                                                 const TResName& type) const {
   // Each level is one directory: take the first matching entry, as the platform does.
-  for (const Entry& t : Directory(0)) {
-    if (!t.name.Matches(type)) continue;
-    if (!(t.target & kHighBit)) return std::nullopt;
-    for (const Entry& n : Directory(t.target & ~kHighBit)) {
-      if (!n.name.Matches(name)) continue;
-      if (!(n.target & kHighBit)) return std::nullopt;
-      auto languages = Directory(n.target & ~kHighBit);
-      if (languages.empty() || (languages.front().target & kHighBit)) return std::nullopt;
-      return Data(languages.front().target);
-    }
-    return std::nullopt;
-  }
-  return std::nullopt;
+  const auto names = Lookup(0, &type);
+  if (!names || !(*names & kHighBit)) return std::nullopt;
+  const auto languages = Lookup(*names & ~kHighBit, &name);
+  if (!languages || !(*languages & kHighBit)) return std::nullopt;
+  const auto data = Lookup(*languages & ~kHighBit, nullptr);
+  if (!data || (*data & kHighBit)) return std::nullopt;
+  return Data(*data);
 }
 
 std::vector<TResourceInfo> ResourceTree::Enumerate() const {
   std::vector<TResourceInfo> out;
   std::set<std::uint32_t> seen;
-  // A sound tree has its entries side by side, 8 bytes each, within the section.
-  std::size_t budget = rsrc_.size() / kResourceEntrySize;
+  // A sound tree has its entries side by side, 8 bytes each, and its names one after another,
+  // 2 bytes a character, all within the section.
+  Budget budget{rsrc_.size() / kResourceEntrySize, rsrc_.size() / 2};
   auto subdirectory = [&](const Entry& e) -> std::optional<std::uint32_t> {
     if (!(e.target & kHighBit)) return std::nullopt;
     const std::uint32_t offset = e.target & ~kHighBit;
     if (offset == 0 || !seen.insert(offset).second) return std::nullopt;
     return offset;
   };
-  for (const Entry& t : Directory(0, &budget)) {
+  for (const Entry& t : Directory(0, budget)) {
     auto names = subdirectory(t);
     if (!names) continue;
-    for (const Entry& n : Directory(*names, &budget)) {
+    for (const Entry& n : Directory(*names, budget)) {
       auto languages = subdirectory(n);
       if (!languages) continue;
-      for (const Entry& l : Directory(*languages, &budget)) {
+      for (const Entry& l : Directory(*languages, budget)) {
         if (l.target & kHighBit || !l.name.IsId()) continue;
         if (auto bytes = Data(l.target))
           out.push_back({t.name, n.name, l.name.Id(), bytes->size()});

@@ -12,8 +12,9 @@ namespace tk {
 
 namespace {
 
-// The control that receives the mouse until the buttons are released (global, as on the
-// platform: one capture for the whole program).
+// The control that a left press captured: it receives the mouse until the left button is
+// released (global, as on the platform: one capture for the whole program). Other buttons do
+// not capture: their releases go to the control under the pointer.
 TControl* g_capture = nullptr;
 
 // Two presses of one button make a double-click within this time and distance.
@@ -203,7 +204,7 @@ void TForm::MouseDown(const TInputEvent& e) {
   lastPress_ = Press{e.button, e.time, e.pos, isDouble};
 
   TControl* target = ControlAt(e.pos);
-  g_capture = target ? target : this;
+  if (e.button == mbLeft) g_capture = target ? target : this;
   if (!target) {
     if (OnMouseDown) OnMouseDown(this, e.button, e.shift, e.pos.X, e.pos.Y);
     return;
@@ -221,8 +222,11 @@ void TForm::MouseDown(const TInputEvent& e) {
 }
 
 void TForm::MouseUp(const TInputEvent& e) {
+  // Without a capture the release goes to what lies under the pointer: a control, or the
+  // form's own surface.
   TControl* target = g_capture ? g_capture : ControlAt(e.pos);
-  g_capture = nullptr;
+  if (!target && e.pos.X >= 0 && e.pos.Y >= 0 && e.pos.X < Width && e.pos.Y < Height) target = this;
+  if (e.button == mbLeft) g_capture = nullptr;
   if (!target) return;
   if (target == this) {
     if (OnMouseUp) OnMouseUp(this, e.button, e.shift, e.pos.X, e.pos.Y);

@@ -6,6 +6,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
 #include <X11/keysym.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <map>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "toolkit/core/exceptions.h"
@@ -22,13 +22,51 @@ namespace tk::x11 {
 
 namespace {
 
-// Errors of single requests (a window gone, focus on an unmapped window) are not fatal here: they
-// are noted and the program goes on.
-int g_lastError = 0;
-int IgnoreError(Display*, XErrorEvent* e) {
-  g_lastError = e->error_code;
-  return 0;
-}
+// Catches the X errors of the requests made during its life, which may fail for reasons outside
+// the program (a window manager's window gone, focus given to a window not yet viewable), and
+// restores the error handler it found. Errors of any other request stay fatal, as Xlib makes them.
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(Display* d) : d_(d) {
+    XSync(d_, False);  // earlier requests report to the handler that was in place for them
+    outer_ = error_;
+    error_ = 0;
+    previous_ = XSetErrorHandler(Record);
+  }
+  ~ErrorTrap() {
+    XSync(d_, False);
+    XSetErrorHandler(previous_);
+    if (!error_) error_ = outer_;  // a trap around this one sees the errors caught here too
+  }
+  ErrorTrap(const ErrorTrap&) = delete;
+  ErrorTrap& operator=(const ErrorTrap&) = delete;
+  // The code of the last error so far (0: none); waits for the server's answer to every request.
+  int Error() {
+    XSync(d_, False);
+    return error_;
+  }
+
+ private:
+  static int Record(Display*, XErrorEvent* e) {
+    error_ = e->error_code;
+    return 0;
+  }
+  static inline int error_ = 0;
+  Display* d_;
+  int outer_ = 0;
+  int (*previous_)(Display*, XErrorEvent*) = nullptr;
+};
+
+// The desktop conventions' values for a _NET_WM_STATE request and for _NET_WM_MOVERESIZE.
+constexpr long NetWmStateRemove = 0;
+constexpr long NetWmStateAdd = 1;
+constexpr long NetWmMoveResizeMove = 8;
+constexpr long NetWmMoveResizeCancel = 11;
+constexpr long SourceApplication = 1;  // the request comes from an ordinary application
+
+// How long the move loop waits at most for news from the server before it looks at the pointer
+// again: the window manager's move sends no event when the button goes up.
+constexpr int MoveLoopWaitMs = 30;
 
 using Clock = std::chrono::steady_clock;
 
@@ -91,6 +129,8 @@ class NativeWindow : public TNativeWindow {
 
   // One X event of this window.
   void Handle(XEvent& ev);
+  ::Window Id() const { return w_; }
+  bool Mapped() const { return mapped_; }
 
  private:
   Display* D() const;
@@ -100,6 +140,7 @@ class NativeWindow : public TNativeWindow {
   // Whether a window above this one that does not stay on top overlaps it.
   bool CoveredByNormalWindow();
   void Deliver(TInputEvent e) { form_.HandleInput(e); }
+  void FocusSelf();
 
   Backend& b_;
   TForm& form_;
@@ -131,8 +172,14 @@ class Backend : public TWindowBackend {
                            "_NET_WM_STATE_ABOVE", "_NET_WM_MOVERESIZE",
                            "_NET_SUPPORTED",      "_NET_SUPPORTING_WM_CHECK",
                            "_NET_WM_NAME",        "UTF8_STRING",
-                           "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG"};
+                           "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG",
+                           "_NET_WM_STATE_MODAL"};
+    static_assert(std::size(names) == AtomCount);
     XInternAtoms(d_, const_cast<char**>(names), std::size(names), False, atoms_);
+    // A window manager that starts, ends or changes what it supports is seen on the root
+    // window's properties; its capabilities are read now and again after each such change.
+    XSelectInput(d_, root_, PropertyChangeMask);
+    ReadWmCapabilities();
     gc_ = XCreateGC(d_, root_, 0, nullptr);
     font_ = XLoadQueryFont(d_, "fixed");
     if (font_) XSetFont(d_, gc_, font_->fid);
@@ -146,7 +193,7 @@ class Backend : public TWindowBackend {
   enum AtomIndex {
     WM_PROTOCOLS, WM_DELETE_WINDOW, MOTIF_WM_HINTS, NET_WM_STATE, NET_WM_STATE_ABOVE,
     NET_WM_MOVERESIZE, NET_SUPPORTED, NET_SUPPORTING_WM_CHECK, NET_WM_NAME, UTF8_STRING,
-    NET_WM_WINDOW_TYPE, NET_WM_WINDOW_TYPE_DIALOG, AtomCount
+    NET_WM_WINDOW_TYPE, NET_WM_WINDOW_TYPE_DIALOG, NET_WM_STATE_MODAL, AtomCount
   };
   Atom A(AtomIndex i) const { return atoms_[i]; }
   Display* D() const { return d_; }
@@ -156,15 +203,11 @@ class Backend : public TWindowBackend {
   GC Gc() const { return gc_; }
   bool HasShape() const { return shape_; }
 
-  // Whether a window manager that follows the desktop conventions runs and lists the atom.
-  bool WmSupports(Atom atom) { return WmRuns() && ListsAtom(root_, A(NET_SUPPORTED), atom); }
+  // What the window manager of the desktop conventions offers, as last read.
+  bool WmRuns() const { return wm_.runs; }
+  bool WmMoves() const { return wm_.moves; }
   // Whether the window's desktop state says it stays on top.
   bool StaysOnTop(::Window w) { return ListsAtom(w, A(NET_WM_STATE), A(NET_WM_STATE_ABOVE)); }
-  bool WmRuns() {
-    ::Window check = 0, self = 0;
-    return WindowProperty(root_, A(NET_SUPPORTING_WM_CHECK), check) &&
-           WindowProperty(check, A(NET_SUPPORTING_WM_CHECK), self) && self == check;
-  }
 
   // Sends a desktop-convention request about a window to the window manager.
   void SendToRoot(::Window w, Atom type, long l0, long l1, long l2, long l3, long l4) {
@@ -182,10 +225,23 @@ class Backend : public TWindowBackend {
     XFlush(d_);
   }
 
-  // Handles one event: for a window of ours, its handler runs; others are dropped.
+  // Handles one event: for a window of ours, its handler runs; a change of the root window's
+  // window-manager properties renews the capabilities; others are dropped.
   void HandleEvent(XEvent& ev) {
+    if (ev.xany.window == root_) {
+      if (ev.type == PropertyNotify && (ev.xproperty.atom == A(NET_SUPPORTING_WM_CHECK) ||
+                                        ev.xproperty.atom == A(NET_SUPPORTED)))
+        ReadWmCapabilities();
+      return;
+    }
     auto it = windows_.find(ev.xany.window);
     if (it != windows_.end()) it->second->Handle(ev);
+  }
+  // The window a message box belongs to: a shown window of ours, or none.
+  ::Window OwnerWindow() const {
+    for (const auto& [id, window] : windows_)
+      if (window->Mapped()) return id;
+    return None;
   }
   void Register(::Window w, NativeWindow* nw) { windows_[w] = nw; }
   void Unregister(::Window w) { windows_.erase(w); }
@@ -229,13 +285,15 @@ class Backend : public TWindowBackend {
   }
 
  private:
-  // Whether the window's property, a list of atoms, holds the atom.
+  // Whether the window's property, a list of atoms, holds the atom. The window may be another
+  // program's, gone since it was listed: that error is caught and gives false.
   bool ListsAtom(::Window w, Atom property, Atom atom) {
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     bool found = false;
+    ErrorTrap trap(d_);
     if (XGetWindowProperty(d_, w, property, 0, 4096, False, XA_ATOM, &type, &format, &count,
                            &after, &data) == Success &&
         data) {
@@ -247,20 +305,37 @@ class Backend : public TWindowBackend {
     }
     return found;
   }
+  // The window a window property names. The window asked may be gone (a window manager's check
+  // window after it ended): that error is caught and gives false.
   bool WindowProperty(::Window w, Atom property, ::Window& out) {
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    g_lastError = 0;
+    ErrorTrap trap(d_);
     int rc = XGetWindowProperty(d_, w, property, 0, 1, False, XA_WINDOW, &type, &format, &count,
                                 &after, &data);
-    bool ok = rc == Success && g_lastError == 0 && data && type == XA_WINDOW && format == 32 &&
+    bool ok = rc == Success && trap.Error() == 0 && data && type == XA_WINDOW && format == 32 &&
               count == 1;
     if (ok) out = *reinterpret_cast<const ::Window*>(data);
     if (data) XFree(data);
     return ok;
   }
+
+  // Reads whether a window manager of the desktop conventions runs (its check window names
+  // itself) and whether it moves windows on request.
+  void ReadWmCapabilities() {
+    wm_ = {};
+    ::Window check = 0, self = 0;
+    wm_.runs = WindowProperty(root_, A(NET_SUPPORTING_WM_CHECK), check) &&
+               WindowProperty(check, A(NET_SUPPORTING_WM_CHECK), self) && self == check;
+    wm_.moves = wm_.runs && ListsAtom(root_, A(NET_SUPPORTED), A(NET_WM_MOVERESIZE));
+  }
+
+  struct WmCapabilities {
+    bool runs = false;   // a window manager of the desktop conventions runs
+    bool moves = false;  // it moves a window on request (_NET_WM_MOVERESIZE)
+  };
 
   Display* d_;
   int screen_ = 0;
@@ -271,6 +346,7 @@ class Backend : public TWindowBackend {
   Atom atoms_[AtomCount] = {};
   GC gc_ = nullptr;
   XFontStruct* font_ = nullptr;
+  WmCapabilities wm_;
   std::map<::Window, NativeWindow*> windows_;
 };
 
@@ -355,8 +431,8 @@ void NativeWindow::SetShape(const std::vector<TRect>* rects) {
 void NativeWindow::SetStayOnTop(bool value) {
   onTop_ = value;
   if (mapped_ && b_.WmRuns()) {
-    b_.SendToRoot(w_, b_.A(Backend::NET_WM_STATE), value ? 1 : 0,
-                  long(b_.A(Backend::NET_WM_STATE_ABOVE)), 0, 1, 0);
+    b_.SendToRoot(w_, b_.A(Backend::NET_WM_STATE), value ? NetWmStateAdd : NetWmStateRemove,
+                  long(b_.A(Backend::NET_WM_STATE_ABOVE)), 0, SourceApplication, 0);
   } else {
     // Before mapping, the state is a property that the window manager reads.
     if (value) {
@@ -383,8 +459,12 @@ bool NativeWindow::CoveredByNormalWindow() {
       continue;
     }
     XWindowAttributes a{};
-    if (!above || !XGetWindowAttributes(D(), children[i], &a) || a.map_state != IsViewable)
-      continue;
+    if (!above) continue;
+    {
+      ErrorTrap trap(D());  // another program's window may be gone since the listing
+      if (!XGetWindowAttributes(D(), children[i], &a) || trap.Error() || a.map_state != IsViewable)
+        continue;
+    }
     const bool overlaps = a.x < bounds_.Right && bounds_.Left < a.x + a.width &&
                           a.y < bounds_.Bottom && bounds_.Top < a.y + a.height;
     covered = overlaps && !b_.StaysOnTop(children[i]);
@@ -467,28 +547,38 @@ TPoint NativeWindow::MoveLoop() {
   ::Window root = 0, child = 0;
   int rx = 0, ry = 0, wx = 0, wy = 0;
   unsigned mask = 0;
-  XQueryPointer(D(), w_, &root, &child, &rx, &ry, &wx, &wy, &mask);
+  auto buttonsHeld = [&] {
+    XQueryPointer(D(), w_, &root, &child, &rx, &ry, &wx, &wy, &mask);
+    return (mask & AnyButtonMask) != 0;
+  };
   // The press may already be over: then there is nothing to move.
-  if (!(mask & AnyButtonMask)) return {bounds_.Left, bounds_.Top};
+  if (!buttonsHeld()) return {bounds_.Left, bounds_.Top};
   int button = (mask & Button1Mask) ? 1 : (mask & Button3Mask) ? 3 : 2;
 
-  if (b_.WmSupports(b_.A(Backend::NET_WM_MOVERESIZE))) {
+  if (b_.WmMoves()) {
     // The window manager moves the window; it reports no end, so the pointer is watched until
-    // the buttons are up. Expose events are served meanwhile.
+    // the buttons are up. The press's own grab is given up first, so that the window manager
+    // can take the pointer.
     XUngrabPointer(D(), CurrentTime);
-    constexpr long MoveDirection = 8;
-    b_.SendToRoot(w_, b_.A(Backend::NET_WM_MOVERESIZE), rx, ry, MoveDirection, button, 1);
-    for (;;) {
-      XQueryPointer(D(), w_, &root, &child, &rx, &ry, &wx, &wy, &mask);
-      if (!(mask & AnyButtonMask)) break;
-      XEvent ev;
-      while (XCheckWindowEvent(D(), w_, ExposureMask, &ev)) {
+    if (buttonsHeld()) {
+      b_.SendToRoot(w_, b_.A(Backend::NET_WM_MOVERESIZE), rx, ry, NetWmMoveResizeMove, button,
+                    SourceApplication);
+      // Waits on the connection: the window's moves wake the loop, and a pause without news
+      // is cut short to look at the buttons again. Events wait in the queue meanwhile, except
+      // the window's exposures, which are served.
+      while (buttonsHeld()) {
+        XEvent ev;
+        while (XCheckTypedWindowEvent(D(), w_, Expose, &ev)) Handle(ev);
+        pollfd connection{ConnectionNumber(D()), POLLIN, 0};
+        poll(&connection, 1, MoveLoopWaitMs);
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    // Let the window manager finish the move before the position is read.
+    // A release that came before the window manager took the pointer would leave it moving
+    // the window with no button held: a cancel ends such a move. The window manager handles
+    // the release before this request, so a move that ended normally stays where it ended.
+    b_.SendToRoot(w_, b_.A(Backend::NET_WM_MOVERESIZE), rx, ry, NetWmMoveResizeCancel, button,
+                  SourceApplication);
     XSync(D(), False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   } else {
     // No window manager: an own pointer grab moves the window until the buttons are up.
     TPoint start = ScreenPosition();
@@ -499,7 +589,10 @@ TPoint NativeWindow::MoveLoop() {
       XEvent ev;
       XMaskEvent(D(), ButtonPressMask | ButtonReleaseMask | PointerMotionMask | ExposureMask,
                  &ev);
-      if (ev.type == Expose) continue;
+      if (ev.type == Expose) {
+        if (ev.xany.window == w_) Handle(ev);
+        continue;
+      }
       int px = ev.type == MotionNotify ? ev.xmotion.x_root : ev.xbutton.x_root;
       int py = ev.type == MotionNotify ? ev.xmotion.y_root : ev.xbutton.y_root;
       XMoveWindow(D(), w_, start.X + px - startX, start.Y + py - startY);
@@ -515,10 +608,17 @@ TPoint NativeWindow::MoveLoop() {
     XUngrabPointer(D(), CurrentTime);
     XSync(D(), False);
   }
+  // The window manager may still place the window after this; its report arrives as a move.
   TPoint at = ScreenPosition();
   bounds_ = {at.X, at.Y, at.X + bounds_.Width(), at.Y + bounds_.Height()};
   movePending_ = false;
   return at;
+}
+
+void NativeWindow::FocusSelf() {
+  // Focus on a window that is not viewable (unmapped a moment ago) fails: that is no fault.
+  ErrorTrap trap(D());
+  XSetInputFocus(D(), w_, RevertToParent, CurrentTime);
 }
 
 void NativeWindow::Handle(XEvent& ev) {
@@ -528,7 +628,7 @@ void NativeWindow::Handle(XEvent& ev) {
     case ButtonRelease: {
       unsigned b = ev.xbutton.button;
       if (b < 1 || b > 3) return;  // wheel steps are not buttons
-      if (ev.type == ButtonPress) XSetInputFocus(D(), w_, RevertToParent, CurrentTime);
+      if (ev.type == ButtonPress) FocusSelf();
       e.kind = ev.type == ButtonPress ? TInputEvent::Kind::MouseDown : TInputEvent::Kind::MouseUp;
       e.button = b == 1 ? mbLeft : b == 3 ? mbRight : mbMiddle;
       e.shift = ShiftOf(ev.xbutton.state);
@@ -577,8 +677,7 @@ void NativeWindow::Handle(XEvent& ev) {
       return;
     case MapNotify:
       mapped_ = true;
-      g_lastError = 0;
-      XSetInputFocus(D(), w_, RevertToParent, CurrentTime);
+      FocusSelf();
       if (onTop_) SetStayOnTop(true);
       return;
     case UnmapNotify: mapped_ = false; return;
@@ -647,6 +746,14 @@ int Backend::MessageBox(const std::string& text, const std::string& caption, uns
   Atom dialog = A(NET_WM_WINDOW_TYPE_DIALOG);
   XChangeProperty(d_, w, A(NET_WM_WINDOW_TYPE), XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&dialog), 1);
+  // The box belongs to the shown window and is modal to it, so that a window manager keeps it
+  // above that window while the window takes no input.
+  if (::Window owner = OwnerWindow(); owner != None) {
+    XSetTransientForHint(d_, w, owner);
+    Atom modal = A(NET_WM_STATE_MODAL);
+    XChangeProperty(d_, w, A(NET_WM_STATE), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&modal), 1);
+  }
   XSizeHints hints{};
   hints.flags = USPosition | PPosition | PMinSize | PMaxSize;
   hints.x = left;
@@ -672,7 +779,8 @@ int Backend::MessageBox(const std::string& text, const std::string& caption, uns
     XEvent ev;
     XNextEvent(d_, &ev);
     if (ev.xany.window != w) {
-      if (ev.type == Expose || ev.type == ConfigureNotify || ev.type == MapNotify)
+      if (ev.type == Expose || ev.type == ConfigureNotify || ev.type == MapNotify ||
+          ev.type == PropertyNotify)
         HandleEvent(ev);
       continue;
     }
@@ -680,7 +788,11 @@ int Backend::MessageBox(const std::string& text, const std::string& caption, uns
       case Expose:
         if (ev.xexpose.count == 0) paint();
         break;
-      case MapNotify: XSetInputFocus(d_, w, RevertToParent, CurrentTime); break;
+      case MapNotify: {
+        ErrorTrap trap(d_);  // the box may be unmapped again already
+        XSetInputFocus(d_, w, RevertToParent, CurrentTime);
+        break;
+      }
       case ButtonPress:
         pressedOk = ev.xbutton.x >= bx && ev.xbutton.x < bx + buttonW && ev.xbutton.y >= by &&
                     ev.xbutton.y < by + buttonH;
@@ -712,7 +824,6 @@ std::unique_ptr<TWindowBackend> Open() {
   if (!name || !*name) throw Exception("no X display: DISPLAY is not set");
   Display* d = XOpenDisplay(name);
   if (!d) throw Exception(std::string("cannot open the X display \"") + name + "\"");
-  XSetErrorHandler(IgnoreError);
   return std::make_unique<Backend>(d);
 }
 
