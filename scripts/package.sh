@@ -53,7 +53,8 @@ zcat "$prefix/share/man/man1/gifkit.1.gz" | grep -q '^\.TH GIFKIT 1' || fail "gi
 
 # The launcher starts the gadget in its folder, where it finds its side libraries.
 status=0
-bash "$root/tests/gadget/e2e.sh" "$prefix/bin/protractor" "$build/bin/xwait" >"$work/e2e.log" 2>&1 || status=$?
+bash "$root/tests/gadget/e2e.sh" "$prefix/bin/protractor" "$build/bin/xwait" >"$work/e2e.log" 2>&1 ||
+  status=$?
 if [ $status -eq 77 ]; then
   echo "skip: the installed gadget ($(tail -n 1 "$work/e2e.log"))"
 elif [ $status -ne 0 ]; then
@@ -64,22 +65,22 @@ else
 fi
 # Its working directory is the gadget's folder, so its ruler button starts the installed ruler.
 if [ ${#rulers[@]} -eq 4 ] && [ $status -eq 0 ]; then
-  n=130
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  export DISPLAY=":$n"
-  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  mkfifo "$work/displayfd"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/displayfd" \
+    >/dev/null 2>&1 &
   pids+=($!)
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  read -r -t 180 n <"$work/displayfd" || fail "Xvfb did not start"
+  export DISPLAY=":$n"
   "$prefix/bin/protractor" 2>/dev/null &
   pids+=($!)
-  win=$(timeout 10 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
-  [ -n "$win" ] || fail "the installed gadget's window did not appear"
+  win=$("$build/bin/xwait" window Form1 180) || fail "the installed gadget's window did not appear"
   [ "$(readlink "/proc/${pids[-1]}/cwd")" = "$prefix/libexec/protractor" ] ||
     fail "the launcher did not start the gadget in its folder"
-  read -r x y < <(xdotool getwindowgeometry "$win" | sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p')
+  read -r x y < <(xdotool getwindowgeometry "$win" |
+    sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p')
   sleep 0.5
   xdotool mousemove $((x + 145)) $((y + 101)) click 1
-  [ -n "$(timeout 10 xdotool search --sync --onlyvisible --name '^Plank1024$')" ] ||
+  "$build/bin/xwait" window Plank1024 180 >/dev/null ||
     fail "the installed gadget's ruler button did not start Plank1024.exe"
   echo "ok: the installed gadget runs in its folder and starts Plank1024.exe from there"
   stop
