@@ -122,7 +122,12 @@ xdotool mousemove $((514 + 60)) $((387 + 60)) click 1
 sleep 0.6
 top=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*, //; s/.*# //' | xargs printf '%d')
 check "the box stays above the gadget after a click on the gadget" "$box" "$top"
-xdotool key --window "$box" Return
+xdotool key --window "$box" Return 2>/dev/null  # the release finds the box gone
 sleep 0.5
-quit
+# Alt+F4, the window manager's key, closes the gadget as its quit button does.
+xdotool mousemove $((514 + 60)) $((387 + 60)) click 1 sleep 0.3 key alt+F4
+for _ in $(seq 100); do kill -0 "$gadget" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$gadget" 2>/dev/null && fail "Alt+F4 did not end the program"
+wait "$gadget"
+check "exit status after Alt+F4" 0 $?
 echo "PASS"

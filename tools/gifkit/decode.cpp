@@ -16,17 +16,24 @@ int Decode(const std::vector<std::string>& arguments) {
   } catch (const tk::EConvertError& e) {
     throw gifkit::UsageError{e.Message()};
   }
-  std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
+  const std::string& file = args.positional[0];
   gif::TGIFImage picture;
-  tk::TReadOnlyMemoryStream stream(bytes);
-  picture.ReadGIF(stream.Size(), stream, false);
+  gifkit::ReadGifFile(file, picture);
+  const int count = picture.FrameCount();
+  const std::string frames = count == 1 ? "1 frame, number 0"
+                                        : std::to_string(count) + " frames, 0 to " +
+                                              std::to_string(count - 1);
+  gif::TGIFFrame& frame = gifkit::WithContext(
+      file + " holds " + frames, [&]() -> gif::TGIFFrame& { return picture.FrameAt(index); });
   tk::TMemoryStream image;
-  picture.FrameAt(index).DecodeToDIB(image);
+  frame.DecodeToDIB(image);
   tk::WriteWholeFile(args.positional[1], image.Bytes());
   return 0;
 }
 
 gifkit::Register decode{{"decode", "decode FILE.gif OUT.bmp [--frame N]",
-                         "write a frame as the bitmap file its decoder makes", Decode}};
+                         "write a frame as the bitmap file its decoder makes", Decode,
+                         {{"--frame N", "the frame to write, counted from 0 (gifkit info lists "
+                                        "them); 0 by default"}}}};
 
 }  // namespace
