@@ -8,6 +8,7 @@
 
 #include "gif/gif.h"
 #include "toolkit/core/bytes.h"
+#include "toolkit/device/bmpfile.h"
 
 namespace gif {
 
@@ -52,18 +53,16 @@ constexpr int kStackLimit = 4096;
 // Where decoded pixels go. The decoder writes one byte per pixel, in the order of the data,
 // into a band of rows; a step of the decoder writes at most kStepBytes bytes (a string and the
 // bytes beyond it that whole-word stores touch). When the band has filled up to FlushAt, Flush
-// moves its complete rows to their places in the bottom-up pixel buffer, in plain or interlaced
-// order and packed to 1 or 4 bits, and keeps the row begun.
+// moves its complete rows to their places in the rows of the view, in plain or interlaced order
+// and packed to the view's depth (1, 4 or 8 bits), and keeps the row begun.
 class PixelRows {
  public:
   static constexpr std::size_t kStepBytes = kStackLimit + 16;
 
-  PixelRows(std::uint8_t* pixels, int width, int height, int depth, bool interlaced)
-      : pixels_(pixels),
-        rowBytes_(tk::DibRowBytes(width, depth)),
-        width_(static_cast<std::size_t>(std::max(width, 0))),
-        height_(width > 0 ? std::max(height, 0) : 0),
-        depth_(depth),
+  PixelRows(const tk::PixelView& rows, bool interlaced)
+      : rows_(rows),
+        width_(static_cast<std::size_t>(std::max(rows.width, 0))),
+        height_(rows.width > 0 ? std::max(rows.height, 0) : 0),
         interlaced_(interlaced),
         rowsLeft_(static_cast<std::size_t>(height_)),
         bandBytes_(std::max<std::size_t>(width_, kBandBytes)),
@@ -76,7 +75,7 @@ class PixelRows {
   const std::uint8_t* FlushAt() const { return flushAt_; }
   bool Complete() const { return rowsLeft_ == 0; }
 
-  // Moves the complete rows of the band [Begin, out) to the pixel buffer; the new write position.
+  // Moves the complete rows of the band [Begin, out) to the view; the new write position.
   std::uint8_t* Flush(std::uint8_t* out) {
     if (Complete()) return out;
     const std::uint8_t* in = band_.get();
@@ -111,31 +110,14 @@ class PixelRows {
                                   : rowsLeft_ * width_);
   }
 
-  // Writes count pixels into row y_, packed to the row depth, the leftmost pixel in the highest
-  // bits.
+  // Writes count pixels into row y_ of the view.
   void Put(const std::uint8_t* in, std::size_t count) {
-    std::uint8_t* out = pixels_ + (height_ - 1 - y_) * rowBytes_;
-    if (depth_ == 8) {
-      std::memcpy(out, in, count);
-    } else if (depth_ == 4) {
-      std::size_t i = 0;
-      for (; i + 1 < count; i += 2)
-        *out++ = static_cast<std::uint8_t>((in[i] & 15) << 4 | (in[i + 1] & 15));
-      if (i < count) *out = static_cast<std::uint8_t>((in[i] & 15) << 4);
-    } else {
-      for (std::size_t i = 0; i < count; i += 8) {
-        unsigned byte = 0;
-        std::size_t n = std::min<std::size_t>(8, count - i);
-        for (std::size_t k = 0; k < n; ++k) byte |= (in[i + k] & 1u) << (7 - k);
-        *out++ = static_cast<std::uint8_t>(byte);
-      }
-    }
+    tk::PackIndices(rows_.Row(y_), rows_.bitsPerPixel, 0, static_cast<int>(count), in);
   }
 
-  std::uint8_t* pixels_;
-  std::int64_t rowBytes_;
+  tk::PixelView rows_;
   std::size_t width_;
-  int height_, depth_;
+  int height_;
   bool interlaced_;
   int y_ = 0, pass_ = 0;
   std::size_t rowsLeft_;
@@ -232,8 +214,8 @@ inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_
 // With kReport, the progress event hears of every step of the decoding loop; without it the
 // loop carries no trace of progress at all.
 template <bool kReport>
-bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
-            int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
+bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced, int bitDepth,
+            bool tolerate, tk::TGraphic* progress) {
   const std::uint8_t* base = data.Memory();
   const std::size_t size = static_cast<std::size_t>(data.Size());
   const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
@@ -262,7 +244,8 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
   }
   std::array<std::uint8_t, kStackLimit + 2> stack;
 
-  PixelRows rows(pixels, width, height, rowDepth, interlaced);
+  PixelRows rows(image, interlaced);
+  const int rowDepth = image.bitsPerPixel;
   std::uint8_t* out = rows.Begin();
   const std::uint8_t* flushAt = rows.FlushAt();
   bool complete = rows.Complete();
@@ -444,16 +427,14 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
 
 }  // namespace
 
-bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
-                  int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
+bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+                  bool tolerate, tk::TGraphic* progress) {
   if (progress && !progress->OnProgress) progress = nullptr;
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth, tolerate,
-                                      pixels, progress)
-                       : Decode<false>(data, width, height, rowDepth, interlaced, bitDepth,
-                                       tolerate, pixels, nullptr);
+    damaged = progress ? Decode<true>(data, rows, interlaced, bitDepth, tolerate, progress)
+                       : Decode<false>(data, rows, interlaced, bitDepth, tolerate, nullptr);
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;
@@ -462,80 +443,72 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
   return damaged;
 }
 
+bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
+                  int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
+  return DecodePixels(data, tk::BottomUpRows(pixels, width, height, rowDepth), interlaced,
+                      bitDepth, tolerate, progress);
+}
+
 }  // namespace gif
 
-// ---- The frame as a bitmap file image
+// ---- The frame's rows, and the frame as a bitmap file image
 
 namespace gif {
 
-namespace {
-
-void PutU16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  PutU16(p, v);
-  PutU16(p + 2, v >> 16);
-}
-
-}  // namespace
-
-void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
-  TGIFItem& item = *Encoded;
-  const int depth = RowDepthFor(item.BitDepth);
-  const std::int64_t rowBytes = tk::DibRowBytes(item.ItemWidth, depth);
-  const std::int64_t imageSize = rowBytes * item.ItemHeight;
-  if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > MaxPixelBytes)
-    throw tk::EInvalidGraphicOperation(
-        tk::Format(SImageTooLarge, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
-
-  // File header, information header, palette, and the rows decoded in place behind them.
-  const std::uint32_t paletteBytes = 4u << depth;
-  const std::uint32_t pixelOffset = 54 + paletteBytes;
-  target.Clear();
-  target.SetSize(pixelOffset + imageSize);
-  std::uint8_t* file = target.Memory();
-  file[0] = 'B';
-  file[1] = 'M';
-  PutU32(file + 2, static_cast<std::uint32_t>(pixelOffset + imageSize));
-  PutU32(file + 10, pixelOffset);
-  PutU32(file + 14, 40);
-  PutU32(file + 18, static_cast<std::uint32_t>(item.ItemWidth));
-  PutU32(file + 22, static_cast<std::uint32_t>(item.ItemHeight));
-  PutU16(file + 26, 1);
-  PutU16(file + 28, static_cast<std::uint32_t>(depth));
-  PutU32(file + 34, static_cast<std::uint32_t>(imageSize));
-  std::uint8_t* palette = file + 54;
-  std::memset(palette, 0x80, paletteBytes);
-  const int count = std::clamp<int>(item.ColorTable.Count, 0, static_cast<int>(paletteBytes / 4));
+std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerReserved) const {
+  // The first Count entries of the colour table, blue, green, red, 0; the rest of the 2^depth
+  // entries are grey 0x80 (in a bitmap file four bytes 0x80).
+  std::vector<tk::RGBQUAD> palette(std::size_t{1} << depth,
+                                   tk::RGBQUAD{0x80, 0x80, 0x80, fillerReserved});
+  const GifColorTable& table = Encoded->ColorTable;
+  const int count = std::clamp<int>(table.Count, 0, static_cast<int>(palette.size()));
   for (int i = 0; i < count; ++i) {
-    const auto& entry = item.ColorTable.Entries[static_cast<std::size_t>(i)];
-    std::uint8_t* quad = palette + 4 * i;
-    quad[0] = entry.Blue;
-    quad[1] = entry.Green;
-    quad[2] = entry.Red;
-    quad[3] = 0;
+    const auto& entry = table.Entries[static_cast<std::size_t>(i)];
+    palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{entry.Blue, entry.Green, entry.Red, 0};
   }
   if (count == 0) {
     // A frame without any colour table is shown through a grey ramp over its 2^BitDepth values,
     // black to white, so that its picture stays visible instead of one flat grey.
-    const int levels = 1 << std::clamp<int>(item.BitDepth, 1, depth);
+    const int levels = 1 << std::clamp<int>(Encoded->BitDepth, 1, depth);
     for (int i = 0; i < levels; ++i) {
       const auto grey = static_cast<std::uint8_t>(i * 255 / (levels - 1));
-      std::uint8_t* quad = palette + 4 * i;
-      quad[0] = quad[1] = quad[2] = grey;
-      quad[3] = 0;
+      palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{grey, grey, grey, 0};
     }
   }
+  return palette;
+}
 
+void TGIFFrame::DecodeRows(const tk::PixelView& rows) {
+  TGIFItem& item = *Encoded;
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  bool damaged = DecodePixels(data, item.ItemWidth, item.ItemHeight, depth, IsInterlaced,
-                              item.BitDepth, TolerateDamage, file + pixelOffset, ParentImage);
-  if (damaged) DataDamaged = true;
+  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, TolerateDamage, ParentImage))
+    DataDamaged = true;
+}
+
+tk::BITMAPINFOHEADER TGIFFrame::RowHeader() const {
+  const TGIFItem& item = *Encoded;
+  const int depth = RowDepthFor(item.BitDepth);
+  const std::int64_t imageSize = tk::DibRowBytes(item.ItemWidth, depth) * item.ItemHeight;
+  if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > MaxPixelBytes)
+    throw tk::EInvalidGraphicOperation(
+        tk::Format(SImageTooLarge, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
+  tk::BITMAPINFOHEADER header;
+  header.biWidth = item.ItemWidth;
+  header.biHeight = item.ItemHeight;
+  header.biBitCount = static_cast<std::uint16_t>(depth);
+  header.biSizeImage = static_cast<std::uint32_t>(imageSize);
+  return header;
+}
+
+void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
+  // File header, information header, palette, and the rows decoded in place behind them.
+  const tk::BITMAPINFOHEADER header = RowHeader();
+  target.Clear();
+  target.SetSize(static_cast<std::int64_t>(tk::BitmapFileSize(header)));
+  DecodeRows(tk::LayOutBitmapFile({target.Memory(), static_cast<std::size_t>(target.Size())}, header,
+                                  RowPalette(header.biBitCount, 0x80)));
   target.SetPosition(0);
 }
 
