@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <vector>
 
 #include "bitmap_builder.h"
 #include "common/run_program.h"
@@ -64,5 +66,25 @@ TEST(GifkitCopy, WritesWhatItReads) {
   EXPECT_EQ(Gifkit("copy " + in + " " + out),
             (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\n"}));
 }
+
+#if defined(__unix__)
+TEST(GifkitOutput, AFullDiskLeavesThePreviousFileAndSaysWhy) {
+  // A file system of 64 KiB of its own (a private mount namespace; skipped where the system
+  // allows none), holding the previous output; the new one, a bitmap of 160 KB, does not fit.
+  const auto dir = testpaths::ScratchDir("gifkit_full_disk");
+  const std::string in = (dir / "in.gif").string(), disk = (dir / "disk").string();
+  tk::WriteWholeFile(in, SimpleGif(400, 400, 8, std::vector<std::uint8_t>(400, 7)));
+  std::filesystem::create_directories(disk);
+  const std::string out = disk + "/out.bmp";
+  const std::string script =
+      "mount -t tmpfs -o size=64k none " + disk + " || exit 99; printf previous > " + out + "; " +
+      testpaths::Program("gifkit") + " decode " + in + " " + out + "; echo status $?; cat " + out +
+      "; echo; ls -A " + disk;
+  const testpaths::CommandResult result = testpaths::RunCommand("unshare -Urm sh -c '" + script + "'");
+  if (result.status != 0) GTEST_SKIP() << "no private file system to fill: " << result.output;
+  EXPECT_EQ(result.output, "gifkit: Cannot write file " + out + ". No space left on device\n"
+                           "status 1\nprevious\nout.bmp\n");
+}
+#endif
 
 }  // namespace
