@@ -67,6 +67,17 @@ TEST(GifkitCopy, WritesWhatItReads) {
             (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\n"}));
 }
 
+TEST(GifkitDecode, AFrameWithoutPixelsIsRefusedAndNothingIsWritten) {
+  const auto dir = testpaths::ScratchDir("gifkit_decode_empty");
+  const std::string in = (dir / "in.gif").string(), out = (dir / "out.bmp").string();
+  Bytes gif = Screen(0, 0, 0x80);
+  gif << Table(2) << Descriptor(0, 0, 7, 0) << LiteralData(2, {1}) << Bytes{0x3B};
+  tk::WriteWholeFile(in, gif);
+  EXPECT_EQ(Gifkit("decode " + in + " " + out),
+            (std::pair<int, std::string>{1, "gifkit: GIF image has no pixels (7 x 0)\n"}));
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 #if defined(__unix__)
 TEST(GifkitOutput, AFullDiskLeavesThePreviousFileAndSaysWhy) {
   // A file system of 64 KiB of its own (a private mount namespace; skipped where the system

@@ -20,8 +20,14 @@ int Decode(const std::vector<std::string>& arguments) {
   gif::TGIFImage picture;
   tk::TReadOnlyMemoryStream stream(bytes);
   picture.ReadGIF(stream.Size(), stream, false);
+  gif::TGIFFrame& frame = picture.FrameAt(index);
+  // A frame without pixels makes a bitmap file image that no bitmap reader takes.
+  const gif::TGIFItem& item = *frame.Encoded;
+  if (item.ItemWidth == 0 || item.ItemHeight == 0)
+    throw tk::EInvalidGraphicOperation(
+        tk::Format(gif::SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
   tk::TMemoryStream image;
-  picture.FrameAt(index).DecodeToDIB(image);
+  frame.DecodeToDIB(image);
   tk::WriteWholeFile(args.positional[1], image.Bytes());
   return 0;
 }
