@@ -48,14 +48,7 @@ bool SkipChunk(tk::TStream& stream, const TChunkHeader& header) {
   return stream.Seek(PadToEven(header.Size), tk::SeekOrigin::Current) != -1;
 }
 
-int ColorsFromBitCount(int bits) {
-  switch (bits) {
-    case 1: return 2;
-    case 4: return 16;
-    case 8: return 256;
-    default: return 0;
-  }
-}
+int ColorsFromBitCount(int bits) { return tk::ColorsOfDepth(bits); }
 
 TAniHeader TAniHeader::FromBytes(std::span<const std::uint8_t, kSize> bytes) {
   std::int32_t v[9];

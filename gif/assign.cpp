@@ -83,54 +83,59 @@ void TGIFImage::TakeCursor(cursor::TAnimatedCursorImage& source) {
 void TGIFFrame::EncodeBitmap() {
   if (!BuiltBitmap || BuiltBitmap->IsEmpty())
     throw tk::EInvalidGraphicOperation(std::string(SNoGIFData));
-  // A palette bitmap is encoded with its own colours and depth; any other is reduced to 8 bits.
-  std::unique_ptr<tk::TMemoryStream> dib;
+  // A palette bitmap is encoded from its own rows, with its own colours and depth; any other is
+  // reduced to 8 bits first.
   const tk::TPixelFormat format = BuiltBitmap->PixelFormat();
-  if (format == tk::pf1bit || format == tk::pf4bit || format == tk::pf8bit) {
-    dib = std::make_unique<tk::TMemoryStream>();
-  } else {
-    const colour::ReductionMethod method =
-        GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
-    dib = colour::BitmapToDIBStream(*BuiltBitmap, tk::pf8bit, method);
-    if (method == colour::ReductionMethod::ReduceGray) GrayOnly = true;
-  }
-  if (dib->Size() == 0) BuiltBitmap->SaveStream(*dib);
+  if (format == tk::pf1bit || format == tk::pf4bit || format == tk::pf8bit)
+    return EncodeFromRows(tk::ViewOf(*BuiltBitmap->Handle()));
+  const colour::ReductionMethod method =
+      GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
+  std::unique_ptr<tk::TMemoryStream> dib = colour::BitmapToDIBStream(*BuiltBitmap, tk::pf8bit, method);
+  if (method == colour::ReductionMethod::ReduceGray) GrayOnly = true;
   EncodeFromDIB(*dib);
 }
 
 void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
-  // Everything is checked before the frame changes: the headers, the colour count, and that the
-  // rows lie within the stream.
+  // The headers, the colour count and that the rows lie within the stream are checked before
+  // the frame changes.
   const std::uint8_t* file = dib.Memory();
   const std::size_t size = static_cast<std::size_t>(dib.Size());
   if (size < 54) EncodingError();
   tk::BITMAPINFOHEADER header;
   std::memcpy(&header, file + 14, sizeof header);
-  const int count = header.biBitCount == 1   ? 2
-                    : header.biBitCount == 4 ? 16
-                    : header.biBitCount == 8 ? 256
-                                             : 0;
-  if (count == 0 || header.biCompression != tk::BI_RGB) EncodingError();
-  if (header.biWidth < 0 || header.biWidth > kMaxGifSide || header.biHeight < 0 ||
-      header.biHeight > kMaxGifSide)
+  const int count = tk::ColorsOfDepth(header.biBitCount);
+  if (count == 0 || header.biCompression != tk::BI_RGB || header.biWidth < 0 || header.biHeight < 0)
     EncodingError();
   const std::size_t pixelOffset = tk::LoadU32(dib.Bytes(), 10);
   const std::int64_t imageSize =
       tk::DibRowBytes(header.biWidth, header.biBitCount) * header.biHeight;
   if (pixelOffset > size || static_cast<std::int64_t>(size - pixelOffset) < imageSize)
     EncodingError();
+  // The colour table lies between the headers and the rows; entries missing there are black.
+  const std::size_t entries =
+      std::min<std::size_t>(static_cast<std::size_t>(count), (std::max<std::size_t>(pixelOffset, 54) - 54) / 4);
+  EncodeFromRows(tk::BottomUpRows(file + pixelOffset, header.biWidth, header.biHeight, header.biBitCount,
+                                  std::span(reinterpret_cast<const tk::RGBQUAD*>(file + 54), entries)));
+}
+
+void TGIFFrame::EncodeFromRows(const tk::ConstPixelView& rows) {
+  // Everything is checked before the frame changes.
+  const int count = tk::ColorsOfDepth(rows.bitsPerPixel);
+  if (count == 0 || rows.width < 0 || rows.width > kMaxGifSide || rows.height < 0 ||
+      rows.height > kMaxGifSide)
+    EncodingError();
 
   IsInterlaced = false;
   TGIFItem& item = *Encoded;
-  // The colour table lies between the headers and the rows; entries missing there are black.
-  FillGifTable(item.ColorTable, {file + 54, std::max<std::size_t>(pixelOffset, 54) - 54}, count);
+  FillGifTable(item.ColorTable,
+               {reinterpret_cast<const std::uint8_t*>(rows.palette.data()), 4 * rows.palette.size()},
+               count);
   if (item.PixelData)
     item.PixelData->Clear();
   else
     item.PixelData = std::make_unique<tk::TMemoryStream>();
   try {
-    EncodePixels(*item.PixelData, header, false, ParentImage,
-                 {file + pixelOffset, static_cast<std::size_t>(imageSize)});
+    EncodePixels(*item.PixelData, rows, false, ParentImage);
   } catch (const tk::EAbort&) {
     ResetFrame();
     throw;
@@ -145,8 +150,8 @@ void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
   } else {
     OwnColorTable = true;
   }
-  item.ItemWidth = header.biWidth;
-  item.ItemHeight = header.biHeight;
+  item.ItemWidth = rows.width;
+  item.ItemHeight = rows.height;
   if (ParentImage) {
     ParentImage->LogicalWidth = static_cast<std::uint16_t>(
         std::max<int>(ParentImage->LogicalWidth, item.ItemWidth + LeftPos));

@@ -8,6 +8,7 @@
 
 #include "gif/gif.h"
 #include "toolkit/core/bytes.h"
+#include "toolkit/device/bmpfile.h"
 
 namespace gif {
 
@@ -52,18 +53,16 @@ constexpr int kStackLimit = 4096;
 // Where decoded pixels go. The decoder writes one byte per pixel, in the order of the data,
 // into a band of rows; a step of the decoder writes at most kStepBytes bytes (a string and the
 // bytes beyond it that whole-word stores touch). When the band has filled up to FlushAt, Flush
-// moves its complete rows to their places in the bottom-up pixel buffer, in plain or interlaced
-// order and packed to 1 or 4 bits, and keeps the row begun.
+// moves its complete rows to their places in the rows of the view, in plain or interlaced order
+// and packed to the view's depth (1, 4 or 8 bits), and keeps the row begun.
 class PixelRows {
  public:
   static constexpr std::size_t kStepBytes = kStackLimit + 16;
 
-  PixelRows(std::uint8_t* pixels, int width, int height, int depth, bool interlaced)
-      : pixels_(pixels),
-        rowBytes_(tk::DibRowBytes(width, depth)),
-        width_(static_cast<std::size_t>(std::max(width, 0))),
-        height_(width > 0 ? std::max(height, 0) : 0),
-        depth_(depth),
+  PixelRows(const tk::PixelView& rows, bool interlaced)
+      : rows_(rows),
+        width_(static_cast<std::size_t>(std::max(rows.width, 0))),
+        height_(rows.width > 0 ? std::max(rows.height, 0) : 0),
         interlaced_(interlaced),
         rowsLeft_(static_cast<std::size_t>(height_)),
         bandBytes_(std::max<std::size_t>(width_, kBandBytes)),
@@ -76,7 +75,7 @@ class PixelRows {
   const std::uint8_t* FlushAt() const { return flushAt_; }
   bool Complete() const { return rowsLeft_ == 0; }
 
-  // Moves the complete rows of the band [Begin, out) to the pixel buffer; the new write position.
+  // Moves the complete rows of the band [Begin, out) to the view; the new write position.
   std::uint8_t* Flush(std::uint8_t* out) {
     if (Complete()) return out;
     const std::uint8_t* in = band_.get();
@@ -111,37 +110,43 @@ class PixelRows {
                                   : rowsLeft_ * width_);
   }
 
-  // Writes count pixels into row y_, packed to the row depth, the leftmost pixel in the highest
-  // bits.
+  // Writes count pixels into row y_ of the view.
   void Put(const std::uint8_t* in, std::size_t count) {
-    std::uint8_t* out = pixels_ + (height_ - 1 - y_) * rowBytes_;
-    if (depth_ == 8) {
-      std::memcpy(out, in, count);
-    } else if (depth_ == 4) {
-      std::size_t i = 0;
-      for (; i + 1 < count; i += 2)
-        *out++ = static_cast<std::uint8_t>((in[i] & 15) << 4 | (in[i + 1] & 15));
-      if (i < count) *out = static_cast<std::uint8_t>((in[i] & 15) << 4);
-    } else {
-      for (std::size_t i = 0; i < count; i += 8) {
-        unsigned byte = 0;
-        std::size_t n = std::min<std::size_t>(8, count - i);
-        for (std::size_t k = 0; k < n; ++k) byte |= (in[i + k] & 1u) << (7 - k);
-        *out++ = static_cast<std::uint8_t>(byte);
-      }
-    }
+    tk::PackIndices(rows_.Row(y_), rows_.bitsPerPixel, 0, static_cast<int>(count), in);
   }
 
-  std::uint8_t* pixels_;
-  std::int64_t rowBytes_;
+  tk::PixelView rows_;
   std::size_t width_;
-  int height_, depth_;
+  int height_;
   bool interlaced_;
   int y_ = 0, pass_ = 0;
   std::size_t rowsLeft_;
   std::size_t bandBytes_;
   std::unique_ptr<std::uint8_t[]> band_;
   const std::uint8_t* flushAt_ = nullptr;
+};
+
+// Where a frame's pixels are only counted: what telling damaged data apart needs, without a
+// pixel buffer. The image is complete at the step where its count of pixels is reached, as with
+// PixelRows; the positions are pixel counts since the last flush instead of band addresses.
+class PixelCount {
+ public:
+  PixelCount(int width, int height)
+      : left_(width > 0 && height > 0 ? std::uint64_t(width) * std::uint64_t(height) : 0) {}
+
+  std::size_t Begin() const { return 0; }
+  std::size_t FlushAt() const { return static_cast<std::size_t>(std::min<std::uint64_t>(left_, kStep)); }
+  bool Complete() const { return left_ == 0; }
+  std::size_t Flush(std::size_t out) {
+    left_ -= std::min<std::uint64_t>(out, left_);
+    return 0;
+  }
+  void Finish(std::size_t, bool) {}
+
+ private:
+  // Pixels counted between flushes, so that a count never overflows.
+  static constexpr std::uint64_t kStep = std::uint64_t{1} << 30;
+  std::uint64_t left_;
 };
 
 // The sub-blocks of an LZW chain, found in the data one at a time as their bits are needed; the
@@ -185,6 +190,44 @@ class SubBlocks {
   bool ended_ = false;
 };
 
+// FetchCode: the codes are packed least significant bit first into the data bytes of the
+// sub-blocks. A sub-block is taken in only when the bits in the buffer run short of a code: the
+// bytes not yet used (at most 3) move to the front and the sub-block's bytes follow them. A code
+// is read with one word load; the buffer has room for a word beyond its last byte.
+class CodeReader {
+ public:
+  CodeReader(const std::uint8_t* base, std::size_t size, std::size_t start)
+      : blocks_(base, size, start) {}
+
+  // The next code of the given width, or EndOfCodes when the data holds no further code.
+  unsigned Fetch(int width, unsigned mask) {
+    while (position_ + width > valid_) [[unlikely]] {
+        const SubBlocks::Block block = blocks_.Next();
+        if (!block.data) return EndOfCodes;
+        const std::size_t used = position_ / 8;
+        Store64(buffer_.data(), Load64(buffer_.data() + used));
+        position_ %= 8;
+        valid_ -= 8 * used;
+        const std::size_t length = static_cast<std::size_t>(block.end - block.data);
+        std::memcpy(buffer_.data() + valid_ / 8, block.data, length);
+        valid_ += 8 * length;
+      }
+    const unsigned code =
+        static_cast<unsigned>(Load64(buffer_.data() + position_ / 8) >> position_ % 8) & mask;
+    position_ += width;
+    return code;
+  }
+
+  std::size_t Position() const { return blocks_.Position(); }
+  int PercentDone() const { return blocks_.PercentDone(); }
+
+ private:
+  SubBlocks blocks_;
+  std::array<std::uint8_t, 3 + 255 + 8> buffer_{};
+  std::size_t position_ = 0;  // in bits
+  std::size_t valid_ = 0;     // bits in the buffer
+};
+
 // An entry of the string table. prefix and suffix are the table of the code stream: the code of
 // the string without its last pixel, and that pixel. The rest describes strings built from valid
 // codes only (see Decode), so that they are written without walking the prefixes pixel by
@@ -212,28 +255,125 @@ inline std::uint8_t* WriteString(const Entry* table, unsigned code, std::uint8_t
   }
   return out + n;
 }
-
-// Sets a new entry: the string of previous (a valid entry when valid is set) and the pixel.
-inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_t pixel,
-                     bool valid) {
-  Entry& e = table[code];
-  e.prefix = static_cast<std::uint16_t>(previous);
-  e.suffix = pixel;
-  if (!valid) return;
-  const Entry& p = table[previous];
-  const unsigned length = p.length;
-  const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
-  e.length = static_cast<std::uint16_t>(length + 1);
-  e.first = p.first;
-  e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
-  e.head = used ? p.head : static_cast<std::uint16_t>(previous);
+// Counting only: the string's length.
+inline std::size_t WriteString(const Entry* table, unsigned code, std::size_t out) {
+  return out + table[code].length;
 }
 
-// With kReport, the progress event hears of every step of the decoding loop; without it the
-// loop carries no trace of progress at all.
-template <bool kReport>
-bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
-            int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
+inline void Put(std::uint8_t*& out, std::uint8_t pixel) { *out++ = pixel; }
+inline void Put(std::size_t& out, std::uint8_t) { ++out; }
+
+// The stacked pixels of an expansion, last pixel first, written in their order.
+inline std::uint8_t* PutReversed(const std::uint8_t* stack, int count, std::uint8_t* out) {
+  return std::reverse_copy(stack, stack + count, out);
+}
+inline std::size_t PutReversed(const std::uint8_t*, int count, std::size_t out) {
+  return out + static_cast<std::size_t>(count);
+}
+
+// The string table of one frame: 4096 entries, the next free code and the code width. The codes
+// below ClearCode are their own strings: one pixel, the code masked to the pixel depth. Codes are
+// never above the code mask, nor are the prefixes stored (they are earlier codes), so only the
+// entries up to the widest mask so far can be read: they are zero-filled as the width grows, not
+// all 4096 for every frame, and a damaged table reads what a zero-filled one would.
+class StringTable {
+ public:
+  StringTable(int codeSize, unsigned pixelMask)
+      : entries_(std::make_unique_for_overwrite<Entry[]>(4096)),
+        codeSize_(codeSize),
+        clearCode_(1u << codeSize),
+        firstFree_(clearCode_ + 2) {
+    Reset();
+    Entry* const table = entries_.get();
+    for (unsigned c = 0; c < clearCode_; ++c) {
+      table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
+      table[c].length = 1;
+    }
+  }
+
+  const Entry* Entries() const { return entries_.get(); }
+  const Entry& operator[](unsigned code) const { return entries_[code]; }
+  unsigned ClearCode() const { return clearCode_; }
+  unsigned FirstFree() const { return firstFree_; }
+  unsigned NextFree() const { return nextFree_; }
+  bool Full() const { return nextFree_ >= 4096; }
+  int Width() const { return width_; }
+  unsigned Mask() const { return mask_; }
+
+  // A ClearCode: the first free code and the initial width again.
+  void Reset() {
+    width_ = codeSize_ + 1;
+    mask_ = (1u << width_) - 1;
+    nextFree_ = firstFree_;
+    Reach(mask_);
+  }
+
+  // Sets the next free entry to the string of previous (a valid entry when valid is set) and the
+  // pixel, and widens the codes when the width's last code was assigned.
+  void Add(unsigned previous, std::uint8_t pixel, bool valid) {
+    Entry* const table = entries_.get();
+    Entry& e = table[nextFree_];
+    e.prefix = static_cast<std::uint16_t>(previous);
+    e.suffix = pixel;
+    if (valid) {
+      const Entry& p = table[previous];
+      const unsigned length = p.length;
+      const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
+      e.length = static_cast<std::uint16_t>(length + 1);
+      e.first = p.first;
+      e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
+      e.head = used ? p.head : static_cast<std::uint16_t>(previous);
+    }
+    ++nextFree_;
+    if (nextFree_ > mask_ && width_ < 12) [[unlikely]] {
+      ++width_;
+      mask_ = mask_ * 2 + 1;
+      Reach(mask_);
+    }
+  }
+
+ private:
+  // Zero-fills the entries up to code `last` that are not yet.
+  void Reach(unsigned last) {
+    if (last < reached_) return;
+    std::memset(static_cast<void*>(entries_.get() + reached_), 0, (last + 1 - reached_) * sizeof(Entry));
+    reached_ = last + 1;
+  }
+
+  std::unique_ptr<Entry[]> entries_;
+  const int codeSize_;
+  const unsigned clearCode_, firstFree_;
+  unsigned nextFree_ = 0;
+  int width_ = 0;
+  unsigned mask_ = 0;
+  unsigned reached_ = 0;  // the entries below are zero-filled or set
+};
+
+// Damaged data: the string of code c expanded pixel by pixel through the prefixes onto the
+// stack, last pixel first, after the pixel already there (the first pixel of a repeat); an
+// expansion that needs more than 4096 stacked pixels runs round a cycle. Returns the stacked
+// count, or 0 for a cycle when tolerate is set (without it, fails with "GIF encoded data is
+// corrupt").
+int ExpandDamaged(const StringTable& table, unsigned c, std::uint8_t* stack, int sp,
+                  unsigned pixelMask, bool tolerate) {
+  while (c >= table.ClearCode()) {
+    if (sp > kStackLimit) {
+      if (!tolerate) Fail(SDataCorrupt);
+      return 0;
+    }
+    stack[sp++] = table[c].suffix;
+    c = table[c].prefix;
+  }
+  stack[sp++] = static_cast<std::uint8_t>(c & pixelMask);
+  return sp;
+}
+
+// The decoding loop, into Rows: PixelRows stores the pixels, PixelCount only counts them. With
+// kReport, the progress event hears of every step of the loop; without it the loop carries no
+// trace of progress at all.
+template <bool kReport, class Rows>
+bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bool partialRow,
+            tk::TGraphic* progress) {
   const std::uint8_t* base = data.Memory();
   const std::size_t size = static_cast<std::size_t>(data.Size());
   const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
@@ -247,24 +387,14 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
     codeSize = std::clamp(codeSize, 2, 9);
   }
   const bool clamped = damaged;
-  const unsigned clearCode = 1u << codeSize;
-  const unsigned endCode = clearCode + 1;
-  const unsigned firstFree = clearCode + 2;
   const unsigned pixelMask = (1u << std::clamp(bitDepth, 1, 8)) - 1;
-
-  // The string table, zero-filled. The codes below ClearCode are their own strings: one pixel,
-  // the code masked to the pixel depth.
-  auto entries = std::make_unique<Entry[]>(4096);
-  Entry* const table = entries.get();
-  for (unsigned c = 0; c < clearCode; ++c) {
-    table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
-    table[c].length = 1;
-  }
+  StringTable table(codeSize, pixelMask);
+  const unsigned clearCode = table.ClearCode();
+  const unsigned endCode = clearCode + 1;
   std::array<std::uint8_t, kStackLimit + 2> stack;
 
-  PixelRows rows(pixels, width, height, rowDepth, interlaced);
-  std::uint8_t* out = rows.Begin();
-  const std::uint8_t* flushAt = rows.FlushAt();
+  auto out = rows.Begin();
+  auto flushAt = rows.FlushAt();
   bool complete = rows.Complete();
   auto flush = [&] {
     out = rows.Flush(out);
@@ -272,53 +402,19 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
     complete = rows.Complete();
   };
 
-  // FetchCode: the codes are packed least significant bit first into the data bytes of the
-  // sub-blocks. A sub-block is taken in only when the bits in the buffer run short of a code:
-  // the bytes not yet used (at most 3) move to the front and the sub-block's bytes follow them.
-  // A code is read with one word load; the buffer has room for a word beyond its last byte.
-  SubBlocks blocks(base, size, start + 1);
+  CodeReader reader(base, size, start + 1);
+  auto fetch = [&] { return reader.Fetch(table.Width(), table.Mask()); };
   auto report = [&] {
     if constexpr (kReport)
-      progress->Progress(progress, tk::TProgressStage::Running, blocks.PercentDone(), false, {},
+      progress->Progress(progress, tk::TProgressStage::Running, reader.PercentDone(), false, {},
                          "");
   };
-  std::array<std::uint8_t, 3 + 255 + 8> buffer{};
-  std::size_t position = 0;  // in bits
-  std::size_t valid = 0;     // bits in the buffer
-  int codeWidth = codeSize + 1;
-  unsigned codeMask = (1u << codeWidth) - 1;
-  auto fetchCode = [&]() -> unsigned {
-    while (position + codeWidth > valid) [[unlikely]] {
-        const SubBlocks::Block block = blocks.Next();
-        if (!block.data) return EndOfCodes;
-        const std::size_t used = position / 8;
-        Store64(buffer.data(), Load64(buffer.data() + used));
-        position %= 8;
-        valid -= 8 * used;
-        const std::size_t length = static_cast<std::size_t>(block.end - block.data);
-        std::memcpy(buffer.data() + valid / 8, block.data, length);
-        valid += 8 * length;
-      }
-    const unsigned code =
-        static_cast<unsigned>(Load64(buffer.data() + position / 8) >> position % 8) & codeMask;
-    position += codeWidth;
-    return code;
-  };
 
-  unsigned nextFree = firstFree;  // the table is full when it reaches 4096
-  auto addEntry = [&](unsigned previous, std::uint8_t pixel, bool valid) {
-    SetEntry(table, nextFree, previous, pixel, valid);
-    ++nextFree;
-    if (nextFree > codeMask && codeWidth < 12) {
-      ++codeWidth;
-      codeMask = codeMask * 2 + 1;
-    }
-  };
   // The codes below validEnd are strings of the current table built from valid codes only:
-  // nextFree, or ClearCode once damaged data has built an entry on a code that was not (then
-  // until the next ClearCode strings are expanded pixel by pixel with the cycle check).
+  // the next free code, or ClearCode once damaged data has built an entry on a code that was not
+  // (then until the next ClearCode strings are expanded pixel by pixel with the cycle check).
   // ClearCode and EndCode are never asked about.
-  unsigned validEnd = firstFree;
+  unsigned validEnd = table.FirstFree();
   // The codes below fastEnd take the plain path: the table is valid and so is the previous
   // code; the code after the last entry is among them.
   unsigned fastEnd = 0;
@@ -327,17 +423,17 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
 
   unsigned code = EndOfCodes;
   try {
-    code = fetchCode();
+    code = fetch();
     if (code != clearCode && code != endCode && code != EndOfCodes) {
       // Data that does not begin with a ClearCode starts with a fresh table all the same.
       previous = code;
       firstPixel = static_cast<std::uint8_t>(code & pixelMask);
       if (!complete) {
-        *out++ = firstPixel;
+        Put(out, firstPixel);
         if (out >= flushAt) flush();
       }
-      if (!clamped && previous < validEnd) fastEnd = nextFree + 1;
-      code = fetchCode();
+      if (!clamped && previous < validEnd) fastEnd = table.NextFree() + 1;
+      code = fetch();
     }
 
     while (code != endCode && code != EndOfCodes && !complete) {
@@ -346,32 +442,31 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
         // first pixel of this one, whose string is then written from its tails. The code after
         // the last entry is the previous string and that string's first pixel.
         do {
-          if (nextFree < 4096)
-            addEntry(previous, table[code < nextFree ? code : previous].first, true);
-          out = WriteString(table, code, out);
+          if (!table.Full())
+            table.Add(previous, table[code < table.NextFree() ? code : previous].first, true);
+          out = WriteString(table.Entries(), code, out);
           previous = code;
           if (out >= flushAt) [[unlikely]] {
             flush();
             if (complete) break;
           }
-          code = fetchCode();
+          code = fetch();
           report();
-        } while (code <= nextFree && code - clearCode >= 2);
+        } while (code <= table.NextFree() && code - clearCode >= 2);
         if (complete) {
-          code = fetchCode();
+          code = fetch();
           report();
         }
         firstPixel = table[previous].first;
-        validEnd = nextFree;
-        fastEnd = nextFree + 1;
+        validEnd = table.NextFree();
+        fastEnd = validEnd + 1;
         continue;
       }
       if (code == clearCode) {
-        codeWidth = codeSize + 1;
-        codeMask = (1u << codeWidth) - 1;
-        nextFree = validEnd = firstFree;
+        table.Reset();
+        validEnd = table.FirstFree();
         fastEnd = 0;
-        code = fetchCode();
+        code = fetch();
         // A further ClearCode only resets again; an EndCode ends the image.
         if (code == clearCode) {
           report();
@@ -380,80 +475,75 @@ bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool i
         previous = code;
         if (code == endCode || code == EndOfCodes) break;
         firstPixel = static_cast<std::uint8_t>(code & pixelMask);
-        *out++ = firstPixel;
-        if (!clamped && previous < validEnd) fastEnd = nextFree + 1;
+        Put(out, firstPixel);
+        if (!clamped && previous < validEnd) fastEnd = table.NextFree() + 1;
       } else {
         // After a clamped code size only the codes that open a fresh table are stored.
         if (clamped) break;
         unsigned c = code;
-        const bool repeat =
-            code >= nextFree;  // not yet in the table: previous string + its first pixel
+        // Not yet in the table: the previous string and its first pixel.
+        const bool repeat = code >= table.NextFree();
         if (repeat) c = previous;
         if (c < validEnd) {
-          out = WriteString(table, c, out);
-          if (repeat) *out++ = firstPixel;
+          out = WriteString(table.Entries(), c, out);
+          if (repeat) Put(out, firstPixel);
           firstPixel = table[c].first;
         } else {
-          // Damaged data: pixel by pixel through the prefixes, watching for a cycle.
           validEnd = clearCode;
           int sp = 0;
           if (repeat) stack[sp++] = firstPixel;
-          while (c >= clearCode) {
-            if (sp > kStackLimit) {
-              if (!tolerate) Fail(SDataCorrupt);
-              damaged = true;
-              break;
-            }
-            stack[sp++] = table[c].suffix;
-            c = table[c].prefix;
+          sp = ExpandDamaged(table, c, stack.data(), sp, pixelMask, tolerate);
+          if (sp == 0) {
+            damaged = true;
+            break;
           }
-          if (damaged) break;
-          stack[sp++] = firstPixel = static_cast<std::uint8_t>(c & pixelMask);
-          out = std::reverse_copy(stack.begin(), stack.begin() + sp, out);
+          firstPixel = stack[sp - 1];
+          out = PutReversed(stack.data(), sp, out);
         }
-        if (nextFree < 4096) {
+        if (!table.Full()) {
           const bool valid = previous < validEnd;
-          addEntry(previous, firstPixel, valid);
-          validEnd = valid && validEnd != clearCode ? nextFree : clearCode;
+          table.Add(previous, firstPixel, valid);
+          validEnd = valid && validEnd != clearCode ? table.NextFree() : clearCode;
         }
         previous = code;
-        fastEnd = validEnd == nextFree && previous < validEnd ? nextFree + 1 : 0;
+        fastEnd = validEnd == table.NextFree() && previous < validEnd ? table.NextFree() + 1 : 0;
       }
       if (out >= flushAt) flush();
-      code = fetchCode();
+      code = fetch();
       report();
     }
   } catch (...) {
-    // What was decoded stays: the complete rows, and the row begun at 8 bits per pixel.
-    rows.Finish(out, rowDepth == 8);
+    // What was decoded stays: the complete rows, and the row begun when partialRow is set.
+    rows.Finish(out, partialRow);
     throw;
   }
 
   if (code == EndOfCodes && !complete) {
     // The data ran out while rows remain: a truncated image.
     if (!tolerate) {
-      rows.Finish(out, rowDepth == 8);
+      rows.Finish(out, partialRow);
       Fail(tk::SReadError);
     }
     damaged = true;
   }
   rows.Finish(out, true);
-  data.SetPosition(static_cast<std::int64_t>(blocks.Position()));
+  data.SetPosition(static_cast<std::int64_t>(reader.Position()));
   return damaged;
 }
 
 }  // namespace
 
-bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
-                  int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
+bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+                  bool tolerate, tk::TGraphic* progress) {
   if (progress && !progress->OnProgress) progress = nullptr;
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    damaged = progress ? Decode<true>(data, width, height, rowDepth, interlaced, bitDepth, tolerate,
-                                      pixels, progress)
-                       : Decode<false>(data, width, height, rowDepth, interlaced, bitDepth,
-                                       tolerate, pixels, nullptr);
+    PixelRows pixelRows(rows, interlaced);
+    // A failure keeps the row begun at 8 bits per pixel.
+    const bool partialRow = rows.bitsPerPixel == 8;
+    damaged = progress ? Decode<true>(data, tolerate, bitDepth, pixelRows, partialRow, progress)
+                       : Decode<false>(data, tolerate, bitDepth, pixelRows, partialRow, nullptr);
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;
@@ -462,81 +552,88 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
   return damaged;
 }
 
+bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
+                  int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
+  return DecodePixels(data, tk::BottomUpRows(pixels, width, height, rowDepth), interlaced,
+                      bitDepth, tolerate, progress);
+}
+
+bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate) {
+  PixelCount rows(width, height);
+  return Decode<false>(data, tolerate, bitDepth, rows, false, nullptr);
+}
+
 }  // namespace gif
 
-// ---- The frame as a bitmap file image
+// ---- The frame's rows, and the frame as a bitmap file image
 
 namespace gif {
 
-namespace {
-
-void PutU16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  PutU16(p, v);
-  PutU16(p + 2, v >> 16);
-}
-
-}  // namespace
-
-void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
-  TGIFItem& item = *Encoded;
-  const int depth = RowDepthFor(item.BitDepth);
-  const std::int64_t rowBytes = tk::DibRowBytes(item.ItemWidth, depth);
-  const std::int64_t imageSize = rowBytes * item.ItemHeight;
-  if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > MaxPixelBytes)
-    throw tk::EInvalidGraphicOperation(
-        tk::Format(SImageTooLarge, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
-
-  // File header, information header, palette, and the rows decoded in place behind them.
-  const std::uint32_t paletteBytes = 4u << depth;
-  const std::uint32_t pixelOffset = 54 + paletteBytes;
-  target.Clear();
-  target.SetSize(pixelOffset + imageSize);
-  std::uint8_t* file = target.Memory();
-  file[0] = 'B';
-  file[1] = 'M';
-  PutU32(file + 2, static_cast<std::uint32_t>(pixelOffset + imageSize));
-  PutU32(file + 10, pixelOffset);
-  PutU32(file + 14, 40);
-  PutU32(file + 18, static_cast<std::uint32_t>(item.ItemWidth));
-  PutU32(file + 22, static_cast<std::uint32_t>(item.ItemHeight));
-  PutU16(file + 26, 1);
-  PutU16(file + 28, static_cast<std::uint32_t>(depth));
-  PutU32(file + 34, static_cast<std::uint32_t>(imageSize));
-  std::uint8_t* palette = file + 54;
-  std::memset(palette, 0x80, paletteBytes);
-  const int count = std::clamp<int>(item.ColorTable.Count, 0, static_cast<int>(paletteBytes / 4));
+std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerReserved) const {
+  // The first Count entries of the colour table, blue, green, red, 0; the rest of the 2^depth
+  // entries are grey 0x80 (in a bitmap file four bytes 0x80).
+  std::vector<tk::RGBQUAD> palette(std::size_t{1} << depth,
+                                   tk::RGBQUAD{0x80, 0x80, 0x80, fillerReserved});
+  const GifColorTable& table = Encoded->ColorTable;
+  const int count = std::clamp<int>(table.Count, 0, static_cast<int>(palette.size()));
   for (int i = 0; i < count; ++i) {
-    const auto& entry = item.ColorTable.Entries[static_cast<std::size_t>(i)];
-    std::uint8_t* quad = palette + 4 * i;
-    quad[0] = entry.Blue;
-    quad[1] = entry.Green;
-    quad[2] = entry.Red;
-    quad[3] = 0;
+    const auto& entry = table.Entries[static_cast<std::size_t>(i)];
+    palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{entry.Blue, entry.Green, entry.Red, 0};
   }
   if (count == 0) {
     // A frame without any colour table is shown through a grey ramp over its 2^BitDepth values,
     // black to white, so that its picture stays visible instead of one flat grey.
-    const int levels = 1 << std::clamp<int>(item.BitDepth, 1, depth);
+    const int levels = 1 << std::clamp<int>(Encoded->BitDepth, 1, depth);
     for (int i = 0; i < levels; ++i) {
       const auto grey = static_cast<std::uint8_t>(i * 255 / (levels - 1));
-      std::uint8_t* quad = palette + 4 * i;
-      quad[0] = quad[1] = quad[2] = grey;
-      quad[3] = 0;
+      palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{grey, grey, grey, 0};
     }
   }
+  return palette;
+}
 
+void TGIFFrame::DecodeRows(const tk::PixelView& rows) {
+  TGIFItem& item = *Encoded;
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  bool damaged = DecodePixels(data, item.ItemWidth, item.ItemHeight, depth, IsInterlaced,
-                              item.BitDepth, TolerateDamage, file + pixelOffset, ParentImage);
-  if (damaged) DataDamaged = true;
+  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, TolerateDamage, ParentImage))
+    DataDamaged = true;
+}
+
+tk::BITMAPINFOHEADER TGIFFrame::RowHeader() const {
+  const TGIFItem& item = *Encoded;
+  const int depth = RowDepthFor(item.BitDepth);
+  const std::int64_t imageSize = tk::DibRowBytes(item.ItemWidth, depth) * item.ItemHeight;
+  if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > MaxPixelBytes)
+    throw tk::EInvalidGraphicOperation(
+        tk::Format(SImageTooLarge, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
+  tk::BITMAPINFOHEADER header;
+  header.biWidth = item.ItemWidth;
+  header.biHeight = item.ItemHeight;
+  header.biBitCount = static_cast<std::uint16_t>(depth);
+  header.biSizeImage = static_cast<std::uint32_t>(imageSize);
+  return header;
+}
+
+void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
+  // File header, information header, palette, and the rows decoded in place behind them.
+  const tk::BITMAPINFOHEADER header = RowHeader();
+  target.Clear();
+  target.SetSize(static_cast<std::int64_t>(tk::BitmapFileSize(header)));
+  DecodeRows(tk::LayOutBitmapFile({target.Memory(), static_cast<std::size_t>(target.Size())}, header,
+                                  RowPalette(header.biBitCount, 0x80)));
   target.SetPosition(0);
+}
+
+void TGIFFrame::CheckData() {
+  RowHeader();  // fails as decoding would for an unsupported depth or a frame too large
+  TGIFItem& item = *Encoded;
+  tk::TMemoryStream none;
+  tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
+  data.SetPosition(0);
+  if (CheckPixels(data, item.ItemWidth, item.ItemHeight, item.BitDepth, TolerateDamage))
+    DataDamaged = true;
 }
 
 }  // namespace gif

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "toolkit/device/gdi.h"
+#include "toolkit/device/pixel_view.h"
 #include "toolkit/core/graphic.h"
 #include "toolkit/core/streams.h"
 
@@ -22,13 +23,23 @@ int RowDepthFor(int bitDepth);
 // below h ends the image.
 int NextInterlacedRow(int y, int h, int& pass);
 
-// Decodes the LZW data at the stream's position into a zero-filled buffer of height rows of
-// DibRowBytes(width, rowDepth) bytes, bottom row first, at 1, 4 or 8 bits per pixel (rowDepth
-// must suit bitDepth: 1 for 1, 4 for 2..4, 8 for 5..8). Pixel values are masked to bitDepth bits.
-// Returns true when the data was found damaged and decoding was cut short; without tolerate,
-// damage fails instead. Never writes outside the buffer, whatever the data holds. Reports
-// progress to the graphic's progress event when one is given.
+// Decodes the LZW data at the stream's position into zero-filled rows of 1, 4 or 8 bits per pixel
+// (the view's depth, which must suit bitDepth: 1 for 1, 4 for 2..4, 8 for 5..8), top row first
+// or in the interlaced order. Pixel values are masked to bitDepth bits. Returns true when the
+// data was found damaged and decoding was cut short; without tolerate, damage fails instead.
+// Never writes outside the rows, whatever the data holds. Reports progress to the graphic's
+// progress event when one is given.
+bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+                  bool tolerate, tk::TGraphic* progress);
+
+// The same into a zero-filled buffer of height rows of DibRowBytes(width, rowDepth) bytes, bottom
+// row first, as a device-independent bitmap holds them.
 bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
                   int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress);
+
+// Runs the decoder over the LZW data without storing a pixel: returns what DecodePixels would
+// (true for damaged data) and fails where it would, at a cost that follows the data's bytes, not
+// the frame's size.
+bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate);
 
 }  // namespace gif

@@ -25,10 +25,18 @@ tk::TBitmap* TGIFFrame::BuildBitmap() {
       throw tk::EOutOfResources(tk::Format(
           tk::SBitmapTooLarge,
           {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}, std::int64_t{bits}}));
-    tk::TMemoryStream image;
-    DecodeToDIB(image);
-    // The bitmap reads the image in place: the bitmap file without its 14-byte file header.
-    BuiltBitmap->LoadFromPackedDib(image.Bytes().subspan(14));
+    // The frame decodes straight into the rows of a DIB section of its depth and colour table.
+    const tk::BITMAPINFOHEADER header = RowHeader();
+    if (header.biWidth == 0 || header.biHeight == 0) {
+      // A bitmap has no rows of no pixels: the decoded nothing is refused as the bitmap loader
+      // refuses an empty bitmap file.
+      DecodeRows(tk::PixelView{header.biWidth, header.biHeight, header.biBitCount, 0, nullptr, {}});
+      throw tk::EInvalidGraphic(std::string(tk::SInvalidImage));
+    }
+    tk::UniqueBitmap rows(tk::CreateDIBSection(header, RowPalette(header.biBitCount, 0)));
+    if (!rows) throw tk::EOutOfResources(std::string(tk::SOutOfResources));
+    DecodeRows(tk::ViewOf(*rows));
+    BuiltBitmap->SetHandle(rows.release());
     if (!BuiltBitmap->Monochrome()) BuiltBitmap->SetHandleType(tk::TBitmapHandleType::bmDDB);
   } catch (...) {
     // Whatever step failed, the frame is left with an empty bitmap, so that the next request

@@ -203,40 +203,23 @@ class Encoder {
   std::uint8_t stage_[kStageSize + 8];
 };
 
-// Unpacks a row of 1- or 4-bit pixels into one byte per pixel, the leftmost pixel from the
-// highest bits.
-void UnpackRow(const std::uint8_t* row, int bits, int width, std::uint8_t* out) {
-  if (bits == 4) {
-    for (int x = 0; x + 1 < width; x += 2) {
-      out[x] = row[x / 2] >> 4;
-      out[x + 1] = row[x / 2] & 15;
-    }
-    if (width % 2) out[width - 1] = row[width / 2] >> 4;
-  } else {
-    for (int x = 0; x < width; ++x) out[x] = row[x / 8] >> (7 - x % 8) & 1;
-  }
-}
-
-void Encode(std::vector<std::uint8_t>& out, const tk::BITMAPINFOHEADER& header, bool interlaced,
-            tk::TGraphic* progress, std::span<const std::uint8_t> rows) {
-  const int bits = header.biBitCount;
-  const int width = header.biWidth;
-  const int height = header.biHeight;
+void Encode(std::vector<std::uint8_t>& out, const tk::ConstPixelView& image, bool interlaced,
+            tk::TGraphic* progress) {
+  const int bits = image.bitsPerPixel;
+  const int width = image.width;
+  const int height = image.height;
   if ((bits != 1 && bits != 4 && bits != 8) || width < 0 || height < 0)
-    throw tk::EInvalidGraphicOperation(std::string(SEncodingError));
-  const std::int64_t rowBytes = tk::DibRowBytes(width, bits);
-  if (static_cast<std::int64_t>(rows.size()) < rowBytes * height)
     throw tk::EInvalidGraphicOperation(std::string(SEncodingError));
 
   Encoder encoder(bits, out);
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   std::vector<std::uint8_t> unpacked(bits < 8 ? static_cast<std::size_t>(width) : 0);
-  // Rows go from the top of the picture, which is the last row of the buffer, downwards.
+  // Rows go from the top of the picture downwards.
   int pass = 0;
   for (int y = 0; y < height;) {
-    const std::uint8_t* row = rows.data() + (height - 1 - y) * rowBytes;
+    const std::uint8_t* row = image.Row(y);
     if (bits < 8) {
-      UnpackRow(row, bits, width, unpacked.data());
+      tk::UnpackIndices(row, bits, 0, width, unpacked.data());
       row = unpacked.data();
     }
     encoder.Row(row, width);
@@ -250,21 +233,33 @@ void Encode(std::vector<std::uint8_t>& out, const tk::BITMAPINFOHEADER& header, 
 
 }  // namespace
 
-void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced,
-                  tk::TGraphic* progress, std::span<const std::uint8_t> rows) {
+void EncodePixels(tk::TStream& output, const tk::ConstPixelView& rows, bool interlaced,
+                  tk::TGraphic* progress) {
   if (progress && !progress->OnProgress) progress = nullptr;
   std::vector<std::uint8_t> out;
   // The data takes about a byte per pixel at most for photographs, much less for flat images.
-  out.reserve(static_cast<std::size_t>(
-      std::min<std::int64_t>(rows.size() / 2 + 1024, std::int64_t{1} << 26)));
+  const std::int64_t pixels = std::int64_t{std::max(rows.width, 0)} * std::max(rows.height, 0);
+  out.reserve(static_cast<std::size_t>(std::min<std::int64_t>(pixels / 2 + 1024, std::int64_t{1} << 26)));
   try {
-    Encode(out, header, interlaced, progress, rows);
+    Encode(out, rows, interlaced, progress);
     output.WriteBuffer(out.data(), out.size());
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;
   }
   if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 100, false, {}, "");
+}
+
+void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced,
+                  tk::TGraphic* progress, std::span<const std::uint8_t> rows) {
+  const int bits = header.biBitCount;
+  const std::int64_t rowBytes = tk::DibRowBytes(header.biWidth, bits);
+  const bool valid = (bits == 1 || bits == 4 || bits == 8) && header.biWidth >= 0 &&
+                     header.biHeight >= 0 &&
+                     static_cast<std::int64_t>(rows.size()) >= rowBytes * header.biHeight;
+  const tk::ConstPixelView view = valid ? tk::BottomUpRows(rows.data(), header.biWidth, header.biHeight, bits)
+                                        : tk::ConstPixelView{header.biWidth, header.biHeight, 0, 0, nullptr, {}};
+  EncodePixels(output, view, interlaced, progress);
 }
 
 }  // namespace gif

@@ -7,9 +7,11 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "colour/colour.h"
 #include "toolkit/device/gdi.h"
+#include "toolkit/device/pixel_view.h"
 #include "toolkit/core/graphic.h"
 #include "toolkit/core/lists.h"
 #include "toolkit/core/persistent.h"
@@ -96,6 +98,9 @@ void FillGifTable(GifColorTable& table, std::span<const std::uint8_t> quads, int
 // bit count, a negative size or rows shorter than the header says.
 void EncodePixels(tk::TStream& output, const tk::BITMAPINFOHEADER& header, bool interlaced,
                   tk::TGraphic* progress, std::span<const std::uint8_t> rows);
+// The same from the rows of a view (1, 4 or 8 bits per pixel).
+void EncodePixels(tk::TStream& output, const tk::ConstPixelView& rows, bool interlaced,
+                  tk::TGraphic* progress);
 
 // Picture-level data shared by copies of a picture.
 class TGIFData : public tk::TSharedImage {
@@ -188,6 +193,19 @@ class TGIFFrame : public tk::TPersistent {
   void ReadImage(GifBuffer& data);
   // Fills the target with the frame's bitmap file image, positioned at 0.
   void DecodeToDIB(tk::TMemoryStream& target);
+  // Tells whether the frame's data is damaged without decoding its pixels: sets DataDamaged as
+  // DecodeToDIB would, and fails where it would, at a cost that follows the data's bytes.
+  void CheckData();
+  // The header of the frame's rows: its size at the row depth of BitDepth (1, 4 or 8). Fails
+  // with "Wrong number of colors; must be a power of 2" for a BitDepth outside 1..8, and with
+  // "GIF image too large to decode (%d x %d pixels)" above MaxPixelBytes.
+  tk::BITMAPINFOHEADER RowHeader() const;
+  // The colour table of the rows: 2^depth entries, those beyond the table's Count grey 0x80
+  // with the given reserved byte.
+  std::vector<tk::RGBQUAD> RowPalette(int depth, std::uint8_t fillerReserved) const;
+  // Decodes the frame's pixels into zero-filled rows of the header's size and depth; damage
+  // found sets DataDamaged.
+  void DecodeRows(const tk::PixelView& rows);
   // Draws the frame's bitmap stretched into the rectangle, keyed by TransColor when asked.
   void DrawFrame(tk::TCanvas& canvas, const tk::TRect& rect, bool transparent);
   // Encodes BuiltBitmap into the frame's encoded item (reduced to 8 bits first unless it has
@@ -196,6 +214,9 @@ class TGIFFrame : public tk::TPersistent {
   // Encodes a device-independent bitmap file of 1, 4 or 8 bits into the frame's encoded item
   // and updates the picture: its global table when it has none yet, its logical size.
   void EncodeFromDIB(tk::TMemoryStream& dib);
+  // The same from rows of 1, 4 or 8 bits per pixel and their palette; fails with "GIF image
+  // encoding error" for another depth or a side above 65535, leaving the frame as it was.
+  void EncodeFromRows(const tk::ConstPixelView& rows);
   // Brings the graphic control extension in line with the delay, transparency and disposal of
   // the frame and drops empty comments.
   void SyncExtensions();

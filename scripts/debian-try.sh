@@ -28,10 +28,12 @@ for fs in proc sys dev dev/pts; do
 done
 cp /etc/resolv.conf "$system/etc/resolv.conf"
 mkdir -p "$system/tmp/try"
-# The end-to-end test waits for the windows with xwait, a test program of the build.
+# The end-to-end test, with the helpers it sources and xwait, a test program of the build.
 xwait=${XWAIT:-$root/build/release/bin/xwait}
-cp "$debs"/protractor_*.deb "$debs"/protractor-dev_*.deb "$root/tests/gadget/e2e.sh" "$xwait" \
-  "$system/tmp/try/"
+mkdir -p "$system/tmp/try/tests/gadget" "$system/tmp/try/tests/common"
+cp "$debs"/protractor_*.deb "$debs"/protractor-dev_*.deb "$xwait" "$system/tmp/try/"
+cp "$root/tests/gadget/e2e.sh" "$system/tmp/try/tests/gadget/"
+cp "$root/tests/common/e2e_session.sh" "$system/tmp/try/tests/common/"
 cp -r "$root/packaging/consumer" "$system/tmp/try/consumer"
 gif=${PROTRACTOR_CORPUS:-$root/../shared/corpus}/suite-wuffs/test/data/muybridge.gif
 cp "$gif" "$system/tmp/try/picture.gif"
@@ -54,7 +56,7 @@ echo "ok: protractor without a display says: $message"
 
 echo "== The gadget on Xvfb, started by the launcher"
 apt-get install -y -q --no-install-recommends xvfb x11-utils xdotool imagemagick >/dev/null
-bash e2e.sh /usr/bin/protractor ./xwait | grep -v "^info:"
+bash tests/gadget/e2e.sh /usr/bin/protractor ./xwait | grep -v "^info:"
 
 echo "== apt-get install ./protractor-dev_*.deb, and a program built against it"
 apt-get install -y -q --no-install-recommends ./protractor-dev_*.deb g++ cmake make pkg-config >/dev/null

@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when they are missing (idempotent).
+#   deps.sh run    what building and running the gadget needs (scripts/run.sh)
+#   deps.sh test   that, and what the tests, benchmarks, fuzzers and packages need
+#   deps.sh        the same as test
 set -euo pipefail
-packages=(
-  cmake g++ clang libclang-rt-14-dev make pkg-config
+run=(cmake g++ make libx11-dev libxext-dev)
+test=(
+  clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libx11-dev libxext-dev
   libgif-dev libimagequant-dev
   xvfb xdotool openbox x11-utils imagemagick binutils icoutils
   gdk-pixbuf-tests wx3.2-examples
   desktop-file-utils dpkg-dev
 )
+case "${1:-test}" in
+  run) packages=("${run[@]}") ;;
+  test) packages=("${run[@]}" "${test[@]}") ;;
+  *) echo "usage: deps.sh [run|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

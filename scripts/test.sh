@@ -9,7 +9,7 @@ jobs=$(nproc)
 
 echo "== Release build (g++)"
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
-  -DPROTRACTOR_WERROR=ON -DPROTRACTOR_BENCH=ON >/dev/null
+  -DPROTRACTOR_WERROR=ON -DPROTRACTOR_BENCH=ON -DPROTRACTOR_TESTS=ON >/dev/null
 cmake --build "$root/build/release" -j "$jobs"
 ctest --test-dir "$root/build/release" --output-on-failure -j "$jobs"
 

@@ -12,39 +12,8 @@ program=$(readlink -f "${1:?usage: e2e.sh PROGRAM [XWAIT]}")
 xwait=${2:-$(dirname "$program")/xwait}
 [ -x "$xwait" ] || xwait=$(command -v xwait) || { echo "SKIP: xwait is not built"; exit 77; }
 xwait=$(readlink -f "$xwait")
-for tool in Xvfb xdotool import xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-limit=${E2E_LIMIT:-180}  # seconds for the server, the window manager and each window to come
+source "$(dirname "${BASH_SOURCE[0]}")/../common/e2e_session.sh"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*"; exit 1; }
-check() { # check WHAT EXPECTED ACTUAL
-  [ "$2" == "$3" ] || fail "$1: expected '$2', got '$3'"
-  echo "ok: $1 ($3)"
-}
-
-# Xvfb picks a free display itself and writes its number once it accepts connections.
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset -br 3>"$work/displayfd" \
-  >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-read -r -t "$limit" n <"$work/displayfd"
-[ -n "${n:-}" ] || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
-export DISPLAY=":$n"
-
-pixel() { # pixel X Y: the screen colour as RRGGBB
-  import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
-    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | tail -n 1
-}
 region() { # region X Y W H: a checksum of a screen area
   import -window root -crop "${3}x${4}+$1+$2" -depth 8 rgb:- 2>/dev/null | md5sum | cut -c1-32
 }
@@ -107,11 +76,7 @@ check "the window stays where it was" "559 427" "$(geometry)"
 quit
 
 # ---- Under a window manager.
-command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
-# A home of its own: openbox writes its caches and session files there.
-HOME="$work/home" openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-"$xwait" wm "$limit" || { cat "$work/openbox.log"; fail "openbox did not start"; }
+start_openbox
 managed=managed
 start
 check "centred under the window manager" "514 387" "$(geometry)"
@@ -157,7 +122,12 @@ xdotool mousemove $((514 + 60)) $((387 + 60)) click 1
 sleep 0.6
 top=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*, //; s/.*# //' | xargs printf '%d')
 check "the box stays above the gadget after a click on the gadget" "$box" "$top"
-xdotool key --window "$box" Return
+xdotool key --window "$box" Return 2>/dev/null  # the release finds the box gone
 sleep 0.5
-quit
+# Alt+F4, the window manager's key, closes the gadget as its quit button does.
+xdotool mousemove $((514 + 60)) $((387 + 60)) click 1 sleep 0.3 key alt+F4
+for _ in $(seq 100); do kill -0 "$gadget" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$gadget" 2>/dev/null && fail "Alt+F4 did not end the program"
+wait "$gadget"
+check "exit status after Alt+F4" 0 $?
 echo "PASS"

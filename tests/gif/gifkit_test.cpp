@@ -1,8 +1,9 @@
-// gifkit encode and copy, run as the program.
+// gifkit run as the program: encode, copy, info, decode and ani, cut files, help and usage.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <vector>
 
 #include "bitmap_builder.h"
@@ -97,5 +98,148 @@ TEST(GifkitOutput, AFullDiskLeavesThePreviousFileAndSaysWhy) {
                            "status 1\nprevious\nout.bmp\n");
 }
 #endif
+// Five frames that each declare 32768 x 32768 pixels in a file of a hundred bytes: info checks
+// their code streams without a pixel buffer, so it runs within a 256 MiB address space (where a
+// sanitizer's shadow memory allows such a limit).
+TEST(GifkitInfo, HugeFramesAreCheckedWithoutTheirPixels) {
+  const auto dir = testpaths::ScratchDir("gifkit_info_huge");
+  const std::string in = (dir / "huge.gif").string();
+  Bytes gif = Screen(1, 1, 0x80);
+  gif << Table(2);
+  for (int i = 0; i < 5; ++i)
+    gif << Descriptor(0, 0, 32768, 32768)
+        << (i < 4 ? Bytes{2, 2, 0x44, 0x01, 0} : Bytes{2, 1, 0x0C, 0});  // EndCode; data ends
+  gif.push_back(0x3B);
+  tk::WriteWholeFile(in, gif);
+#if defined(__SANITIZE_ADDRESS__)
+  const std::string limit;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  const std::string limit;
+#else
+  const std::string limit = "ulimit -v 262144; ";
+#endif
+#else
+  const std::string limit = "ulimit -v 262144; ";
+#endif
+  const testpaths::CommandResult result =
+      testpaths::RunCommand(limit + testpaths::Program("gifkit") + " info " + in);
+  EXPECT_EQ(result.status, 0) << result.output;
+  const std::string frame = " 32768 x 32768 at (0, 0), 1 bits, global table, not interlaced, delay 0 ms, "
+                            "disposal 0 (unspecified), transparent none, ";
+  EXPECT_NE(result.output.find("frame 3:" + frame + "intact\n"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("frame 4:" + frame + "damaged\n"), std::string::npos) << result.output;
+}
+
+// The lines of a text.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(GifkitRead, FilesCutInTheHeaderOrBeforeTheFirstImageAreNoPictures) {
+  const auto dir = testpaths::ScratchDir("gifkit_cut");
+  const std::string file = (dir / "cut.gif").string(), bmp = (dir / "out.bmp").string();
+  const Bytes whole = SimpleGif(2, 1, 2, {1, 2});
+  Bytes noImage = Slice(whole, 0, 25);
+  noImage.push_back(0x3B);
+  const std::pair<Bytes, std::string> cases[] = {
+      {{}, "the file is empty"},
+      {Slice(whole, 0, 10), "the file ends inside its GIF header (10 of 13 bytes)"},
+      {Slice(whole, 0, 20), "the file ends inside its global colour table (7 of 12 bytes)"},
+      {Slice(whole, 0, 25), "the file ends before its first image"},
+      {noImage, "the file ends before its first image"},
+  };
+  for (const auto& [bytes, message] : cases) {
+    tk::WriteWholeFile(file, bytes);
+    for (const std::string& command :
+         {"info " + file, "decode " + file + " " + bmp, "copy " + file + " " + file})
+      EXPECT_EQ(Gifkit(command), (std::pair<int, std::string>{1, "gifkit: " + file + ": " + message + "\n"}))
+          << command;
+  }
+  tk::WriteWholeFile(file, whole);
+  EXPECT_EQ(Gifkit("info " + file).first, 0);
+}
+
+TEST(GifkitInfo, EveryCommentTheTransparentIndexDisposalByNameAndTheFrameCount) {
+  const auto dir = testpaths::ScratchDir("gifkit_info");
+  const std::string file = (dir / "in.gif").string();
+  Bytes b = Screen(4, 2, 0x81);
+  b << Table(4) << Comment({{'o', 'n', 'e'}, {'!'}}) << GraphicControl(0x01 | 2 << 2, 5, 3)
+    << Descriptor(0, 0, 2, 1) << LiteralData(2, {1, 3}) << Comment({{'t', 'w', 'o'}})
+    << Descriptor(2, 1, 2, 1) << LiteralData(2, {0, 2}) << Comment({{'e', 'n', 'd'}}) << Bytes{0x3B};
+  tk::WriteWholeFile(file, b);
+  const auto [status, output] = Gifkit("info " + file);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Lines(output), (std::vector<std::string>{
+                               file + ": GIF89a, 4 x 2, 2 frames, background #000000",
+                               "loop: none",
+                               "comment: end",
+                               "frame 0: 2 x 1 at (0, 0), 2 bits, global table, not interlaced, delay 50 ms, "
+                               "disposal 2 (restore background), transparent #030609 (index 3), intact",
+                               "  comment: one!",
+                               "frame 1: 2 x 1 at (2, 1), 2 bits, global table, not interlaced, delay 0 ms, "
+                               "disposal 0 (unspecified), transparent none, intact",
+                               "  comment: two"}));
+  const std::string json = Gifkit("info " + file + " --json").second;
+  EXPECT_NE(json.find("\"frameCount\": 2"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"disposalName\": \"restore background\", \"transparent\": \"#030609\", "
+                      "\"transparentIndex\": 3"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"comments\": [\"one!\"]"), std::string::npos) << json;
+}
+
+TEST(GifkitMessages, SayWhatTheUserCanDo) {
+  const auto dir = testpaths::ScratchDir("gifkit_messages");
+  const std::string file = (dir / "in.gif").string(), bmp = (dir / "out.bmp").string();
+  Bytes b = Screen(1, 1, 0x80);
+  b << Table(2);
+  for (int i = 0; i < 3; ++i) b << Descriptor(0, 0, 1, 1) << LiteralData(2, {1});
+  b.push_back(0x3B);
+  tk::WriteWholeFile(file, b);
+  EXPECT_EQ(Gifkit("decode " + file + " " + bmp + " --frame 2").first, 0);
+  // The library's message stays; gifkit says which frames there are.
+  EXPECT_EQ(Gifkit("decode " + file + " " + bmp + " --frame 3"),
+            (std::pair<int, std::string>{1, "gifkit: List index out of bounds (3)\n"
+                                            "gifkit: " + file + " holds 3 frames, 0 to 2\n"}));
+  EXPECT_EQ(Gifkit("ani " + file),
+            (std::pair<int, std::string>{1, "gifkit: Stream read error\ngifkit: " + file +
+                                                " is not an animated cursor: it does not begin "
+                                                "with a RIFF header of form ACON\n"}));
+}
+
+TEST(GifkitHelp, EachCommandHasItsHelpAndEveryLineFitsEightyColumns) {
+  const auto [status, usage] = Gifkit("--help");
+  EXPECT_EQ(status, 0);
+  std::vector<std::string> texts{usage};
+  for (const char* command : {"ani", "copy", "decode", "encode", "info", "reduce"}) {
+    const auto [commandStatus, help] = Gifkit(std::string(command) + " --help");
+    EXPECT_EQ(commandStatus, 0) << command;
+    EXPECT_EQ(help.rfind(std::string("usage: gifkit ") + command, 0), 0u) << help;
+    texts.push_back(help);
+  }
+  for (const std::string& text : texts)
+    for (const std::string& line : Lines(text)) EXPECT_LE(line.size(), 80u) << line;
+  // One line for each reduction method.
+  for (const char* method : {"histogram", "median-cut", "fixed784", "fixed666", "ramps", "gray"})
+    EXPECT_NE(usage.find(std::string("\n  ") + method + " "), std::string::npos) << method;
+  const auto [versionStatus, version] = Gifkit("--version");
+  EXPECT_EQ(versionStatus, 0);
+  EXPECT_EQ(version.rfind("gifkit ", 0), 0u) << version;
+}
+
+TEST(GifkitHelp, OptionsThatWouldBeIgnoredAreRefused) {
+  const auto dir = testpaths::ScratchDir("gifkit_ignored");
+  const std::string bmp = (dir / "in.bmp").string();
+  tk::WriteWholeFile(bmp, DibFile(4, 2, 24, Pattern(4, 2, 0x1000000)));
+  const auto reduce = Gifkit("reduce " + bmp + " " + (dir / "out.bmp").string() + " --bits 4 --method median-cut");
+  EXPECT_EQ(reduce.first, 2);
+  EXPECT_EQ(Lines(reduce.second).at(0), "gifkit: --method applies to --bits 8 only");
+  EXPECT_EQ(Gifkit("encode " + bmp + " " + (dir / "out.gif").string() + " --gray --method fixed666").first, 2);
+  EXPECT_EQ(Gifkit("reduce " + bmp + " " + (dir / "out.bmp").string() + " --bits 8 --method median-cut").first, 0);
+}
 
 }  // namespace

@@ -1,55 +1,29 @@
 #!/usr/bin/env bash
 # End to end on a real X server: the gadget's ruler buttons start the rulers, which are driven
 # with xdotool; first without a window manager, then a ruler under openbox.
-#   e2e.sh BIN   (the folder that holds protractor, its side libraries and the four rulers)
+#   e2e.sh BIN [PATH/TO/xwait]
+# BIN holds protractor, its side libraries and the four rulers; xwait is taken from the second
+# argument, else from BIN.
 set -uo pipefail
-bin=$(readlink -f "${1:?usage: e2e.sh BIN}")
+bin=$(readlink -f "${1:?usage: e2e.sh BIN [XWAIT]}")
 for program in protractor Plank1024.exe Plank800.exe Spire1024.exe Spire800.exe; do
   [ -x "$bin/$program" ] || { echo "SKIP: $program is not built"; exit 77; }
 done
-for tool in Xvfb xdotool import xdpyinfo xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*"; exit 1; }
-check() { # check WHAT EXPECTED ACTUAL
-  [ "$2" == "$3" ] || fail "$1: expected '$2', got '$3'"
-  echo "ok: $1 ($3)"
-}
-
-# A free display number.
-n=110
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset -br >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+xwait=$(readlink -f "${2:-$bin/xwait}")
+[ -x "$xwait" ] || { echo "SKIP: xwait is not built"; exit 77; }
+source "$(dirname "${BASH_SOURCE[0]}")/../common/e2e_session.sh"
 
 # Working folders for the gadget: one with all four rulers, one with only the 800-pixel ones.
 mkdir -p "$work/all" "$work/short"
 for ruler in Plank1024 Plank800 Spire1024 Spire800; do ln -s "$bin/$ruler.exe" "$work/all/"; done
 for ruler in Plank800 Spire800; do ln -s "$bin/$ruler.exe" "$work/short/"; done
 
-pixel() { # pixel X Y: the screen colour as RRGGBB
-  import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
-    sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | tail -n 1
-}
 place() { # place WINDOW: its position and size as "X Y WxH"
   xdotool getwindowgeometry "$1" |
     sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p; s/.*Geometry: //p' | paste -sd' '
 }
 find_window() { # find_window NAME: the visible window of that name, waiting for it
-  timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | tail -n 1
+  "$xwait" window "$1" "$limit" $managed
 }
 count() { # count NAME: how many visible windows have that name
   xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l
@@ -96,6 +70,7 @@ escape() { # escape NAME: Esc closes the named ruler and leaves the gadget runni
 }
 
 # ---- The gadget starts the 1024-pixel rulers when they are present.
+managed=""
 start_gadget "$work/all"
 opens 5 Plank1024 "128 492 1024x40"
 check "the zero end is red" FF0000 "$(pixel 128 512)"
@@ -176,10 +151,8 @@ wait "$ruler"
 check "exit status after Q" 0 $?
 
 # ---- Under a window manager: no frame, stays on top, Esc ends it with status 0.
-command -v openbox >/dev/null || { echo "SKIP: openbox is not installed"; exit 0; }
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+start_openbox
+managed=managed
 "$bin/Spire800.exe" &
 ruler=$!
 pids+=("$ruler")

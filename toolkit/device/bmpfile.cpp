@@ -27,16 +27,7 @@ constexpr std::int64_t kRlePixelsPerByte = 256;
 void DecodeRle(std::span<const std::uint8_t> data, GdiBitmap& b, bool rle4) {
   int x = 0, y = 0;
   auto put = [&](std::uint32_t index) {
-    if (x < b.width && y < b.height) {
-      std::uint8_t* row = b.Row(b.height - 1 - y);
-      if (rle4) {
-        std::uint8_t& byte = row[x >> 1];
-        byte = (x & 1) ? static_cast<std::uint8_t>((byte & 0xF0) | (index & 0xF))
-                       : static_cast<std::uint8_t>((byte & 0x0F) | ((index & 0xF) << 4));
-      } else {
-        row[x] = static_cast<std::uint8_t>(index);
-      }
-    }
+    if (x < b.width && y < b.height) PackIndices(b.Row(b.height - 1 - y), b.bitsPerPixel, x, 1, &index);
     ++x;
   };
   std::size_t p = 0;
@@ -140,7 +131,7 @@ std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, s
   std::vector<RGBQUAD> colors;
   std::size_t tableEnd = tableStart;
   if (bits <= 8) {
-    std::size_t count = std::size_t{1} << bits;
+    std::size_t count = static_cast<std::size_t>(ColorsOfDepth(bits));
     if (h.biClrUsed != 0 && h.biClrUsed < count) count = h.biClrUsed;
     if (pixelOffset && *pixelOffset >= static_cast<std::int64_t>(tableStart) &&
         *pixelOffset < static_cast<std::int64_t>(tableStart + count * entrySize))
@@ -217,40 +208,98 @@ BitmapFileResult ReadPackedDib(std::span<const std::uint8_t> data) {
   return {std::move(bitmap), end};
 }
 
-std::vector<std::uint8_t> BitmapFileBytes(HBITMAP b) {
-  std::vector<std::uint8_t> out;
-  if (!b) return out;
-  const int bits = b->bitsPerPixel;
-  const bool bitfields = b->dibSection && b->header.biCompression == BI_BITFIELDS;
-  const std::size_t tableEntries = bits <= 8 ? std::size_t{1} << bits : 0;
-  const std::size_t offBits = 14 + 40 + (bitfields ? 12 : 0) + 4 * tableEntries;
-  const std::size_t imageSize = b->stride * static_cast<std::size_t>(b->height);
-  out.reserve(offBits + imageSize);
-  out.push_back('B');
-  out.push_back('M');
-  AppendU32(out, static_cast<std::uint32_t>(offBits + imageSize));
-  AppendU32(out, 0);
-  AppendU32(out, static_cast<std::uint32_t>(offBits));
-  AppendU32(out, 40);
-  AppendU32(out, static_cast<std::uint32_t>(b->width));
-  AppendU32(out, static_cast<std::uint32_t>(b->height));
-  AppendU16(out, 1);
-  AppendU16(out, static_cast<std::uint32_t>(bits));
-  AppendU32(out, bitfields ? BI_BITFIELDS : BI_RGB);
-  AppendU32(out, static_cast<std::uint32_t>(imageSize));
-  AppendU32(out, static_cast<std::uint32_t>(b->dibSection ? b->header.biXPelsPerMeter : 0));
-  AppendU32(out, static_cast<std::uint32_t>(b->dibSection ? b->header.biYPelsPerMeter : 0));
-  AppendU32(out, 0);
-  AppendU32(out, 0);
-  if (bitfields)
-    for (std::uint32_t m : b->masks) AppendU32(out, m);
-  const auto table = pixels::TableOf(*b);
-  for (std::size_t i = 0; i < tableEntries; ++i) {
-    const RGBQUAD c = i < table.size() ? table[i] : RGBQUAD{};
-    out.insert(out.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed, 0});
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::size_t kInfoHeaderSize = 40;
+
+std::size_t MaskBytes(const BITMAPINFOHEADER& h) { return h.biCompression == BI_BITFIELDS ? 12 : 0; }
+std::size_t PixelOffset(const BITMAPINFOHEADER& h) {
+  return kFileHeaderSize + kInfoHeaderSize + MaskBytes(h) + 4 * static_cast<std::size_t>(ColorsOfDepth(h.biBitCount));
+}
+std::size_t RowsSize(const BITMAPINFOHEADER& h) {
+  const std::int64_t height = h.biHeight < 0 ? -std::int64_t{h.biHeight} : h.biHeight;
+  return static_cast<std::size_t>(DibRowBytes(std::max(h.biWidth, 0), h.biBitCount) * height);
+}
+
+void PutU16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  PutU16(p, v & 0xFFFF);
+  PutU16(p + 2, v >> 16);
+}
+
+}  // namespace
+
+std::size_t BitmapFileSize(const BITMAPINFOHEADER& header) { return PixelOffset(header) + RowsSize(header); }
+
+PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& h,
+                           std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks) {
+  const std::size_t offset = PixelOffset(h);
+  std::uint8_t* p = file.data();
+  p[0] = 'B';
+  p[1] = 'M';
+  PutU32(p + 2, static_cast<std::uint32_t>(offset + RowsSize(h)));
+  PutU32(p + 6, 0);
+  PutU32(p + 10, static_cast<std::uint32_t>(offset));
+  p += kFileHeaderSize;
+  PutU32(p, static_cast<std::uint32_t>(kInfoHeaderSize));
+  PutU32(p + 4, static_cast<std::uint32_t>(h.biWidth));
+  PutU32(p + 8, static_cast<std::uint32_t>(h.biHeight));
+  PutU16(p + 12, h.biPlanes);
+  PutU16(p + 14, h.biBitCount);
+  PutU32(p + 16, h.biCompression);
+  PutU32(p + 20, h.biSizeImage);
+  PutU32(p + 24, static_cast<std::uint32_t>(h.biXPelsPerMeter));
+  PutU32(p + 28, static_cast<std::uint32_t>(h.biYPelsPerMeter));
+  PutU32(p + 32, h.biClrUsed);
+  PutU32(p + 36, h.biClrImportant);
+  p += kInfoHeaderSize;
+  if (MaskBytes(h) != 0) {
+    for (std::size_t c = 0; c < 3; ++c) PutU32(p + 4 * c, c < masks.size() ? masks[c] : 0);
+    p += MaskBytes(h);
   }
-  for (int y = b->height - 1; y >= 0; --y) out.insert(out.end(), b->Row(y), b->Row(y) + b->stride);
+  const std::size_t entries = static_cast<std::size_t>(ColorsOfDepth(h.biBitCount));
+  const std::size_t given = std::min(entries, colors.size());
+  static_assert(sizeof(RGBQUAD) == 4);
+  if (given > 0) std::memcpy(p, colors.data(), 4 * given);
+  std::memset(p + 4 * given, 0, 4 * (entries - given));
+  auto* table = reinterpret_cast<RGBQUAD*>(p);
+  if (h.biHeight < 0)
+    return {h.biWidth, -h.biHeight, h.biBitCount,
+            static_cast<std::ptrdiff_t>(DibRowBytes(h.biWidth, h.biBitCount)), file.data() + offset,
+            std::span<RGBQUAD>(table, entries)};
+  return BottomUpRows(file.data() + offset, h.biWidth, h.biHeight, h.biBitCount,
+                      std::span<RGBQUAD>(table, entries));
+}
+
+std::vector<std::uint8_t> BitmapFileBytes(const BITMAPINFOHEADER& header, const ConstPixelView& rows,
+                                          std::span<const std::uint32_t> masks) {
+  std::vector<std::uint8_t> out(BitmapFileSize(header));
+  CopyRows(rows, LayOutBitmapFile(out, header, rows.palette, masks));
   return out;
+}
+
+std::vector<std::uint8_t> BitmapFileBytes(HBITMAP b) {
+  if (!b) return {};
+  BITMAPINFOHEADER h;
+  h.biWidth = b->width;
+  h.biHeight = b->height;
+  h.biBitCount = static_cast<std::uint16_t>(b->bitsPerPixel);
+  h.biCompression = b->dibSection && b->header.biCompression == BI_BITFIELDS ? BI_BITFIELDS : BI_RGB;
+  h.biSizeImage = static_cast<std::uint32_t>(b->stride * static_cast<std::size_t>(b->height));
+  if (b->dibSection) {
+    h.biXPelsPerMeter = b->header.biXPelsPerMeter;
+    h.biYPelsPerMeter = b->header.biYPelsPerMeter;
+  }
+  // The colour table as the bitmap shows its indices, reserved bytes 0.
+  std::vector<RGBQUAD> colors(pixels::TableOf(*b).begin(), pixels::TableOf(*b).end());
+  for (RGBQUAD& c : colors) c.rgbReserved = 0;
+  ConstPixelView rows = ViewOf(static_cast<const GdiBitmap&>(*b));
+  rows.palette = colors;
+  return BitmapFileBytes(h, rows, b->masks);
 }
 
 void WriteBitmapFile(HBITMAP bitmap, TStream& stream) { stream.WriteBuffer(BitmapFileBytes(bitmap)); }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "toolkit/device/gdi.h"
+#include "toolkit/device/pixel_view.h"
 
 namespace tk {
 
@@ -31,6 +32,19 @@ BitmapFileResult ReadBitmapFile(std::span<const std::uint8_t> data);
 // A packed DIB (the form of a bitmap resource, and of an icon's image): info header, colour
 // table, pixels.
 BitmapFileResult ReadPackedDib(std::span<const std::uint8_t> data);
+
+// The one writer of BMP files. A file is laid out in memory: LayOutBitmapFile writes the 14-byte
+// file header, the info header as given (40 bytes), the three channel masks of a bit-field
+// header, and a colour table of ColorsOfDepth(bits) entries (the colours given, then zeros), and
+// hands back the view of the rows that follow (bottom row first for a positive height; its
+// palette is the file's colour table), for the caller to fill: decoded, read out or copied.
+// file must hold BitmapFileSize(header) bytes.
+std::size_t BitmapFileSize(const BITMAPINFOHEADER& header);
+PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& header,
+                           std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks = {});
+// A BMP file of the header holding a copy of the rows and their palette.
+std::vector<std::uint8_t> BitmapFileBytes(const BITMAPINFOHEADER& header, const ConstPixelView& rows,
+                                          std::span<const std::uint32_t> masks = {});
 
 // The bitmap as a BMP file. A device bitmap is written at 32 bits (1 bit when monochrome).
 std::vector<std::uint8_t> BitmapFileBytes(HBITMAP bitmap);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "toolkit/device/gdi_pixels.h"
+#include "toolkit/device/pixel_view.h"
 #include "toolkit/device/region.h"
 
 namespace tk {
@@ -129,19 +130,9 @@ void UnpackRow(const GdiBitmap& format, const std::uint8_t* row, int x0, int n,
                std::uint32_t* out) {
   switch (format.bitsPerPixel) {
     case 1:
-      for (int i = 0; i < n; ++i) {
-        const int x = x0 + i;
-        out[i] = (row[x >> 3] >> (7 - (x & 7))) & 1;
-      }
-      break;
     case 4:
-      for (int i = 0; i < n; ++i) {
-        const int x = x0 + i;
-        out[i] = (x & 1) ? (row[x >> 1] & 0xF) : (row[x >> 1] >> 4);
-      }
-      break;
     case 8:
-      for (int i = 0; i < n; ++i) out[i] = row[x0 + i];
+      UnpackIndices(row, format.bitsPerPixel, x0, n, out);
       break;
     case 16: {
       const std::uint8_t* p = row + 2 * static_cast<std::size_t>(x0);
@@ -163,37 +154,10 @@ void UnpackRow(const GdiBitmap& format, const std::uint8_t* row, int x0, int n,
 
 void PackRow(const GdiBitmap& format, std::uint8_t* row, int x0, int n, const std::uint32_t* in) {
   switch (format.bitsPerPixel) {
-    case 1: {
-      int i = 0;
-      // Leading bits up to a byte boundary, whole bytes, trailing bits.
-      for (; i < n && ((x0 + i) & 7); ++i) {
-        const int x = x0 + i;
-        const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
-        row[x >> 3] = static_cast<std::uint8_t>((in[i] & 1) ? (row[x >> 3] | bit) : (row[x >> 3] & ~bit));
-      }
-      for (; i + 8 <= n; i += 8) {
-        const std::uint32_t* v = in + i;
-        row[(x0 + i) >> 3] = static_cast<std::uint8_t>(((v[0] & 1) << 7) | ((v[1] & 1) << 6) | ((v[2] & 1) << 5) |
-                                                       ((v[3] & 1) << 4) | ((v[4] & 1) << 3) | ((v[5] & 1) << 2) |
-                                                       ((v[6] & 1) << 1) | (v[7] & 1));
-      }
-      for (; i < n; ++i) {
-        const int x = x0 + i;
-        const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
-        row[x >> 3] = static_cast<std::uint8_t>((in[i] & 1) ? (row[x >> 3] | bit) : (row[x >> 3] & ~bit));
-      }
-      break;
-    }
+    case 1:
     case 4:
-      for (int i = 0; i < n; ++i) {
-        const int x = x0 + i;
-        std::uint8_t& byte = row[x >> 1];
-        byte = (x & 1) ? static_cast<std::uint8_t>((byte & 0xF0) | (in[i] & 0xF))
-                       : static_cast<std::uint8_t>((byte & 0x0F) | ((in[i] & 0xF) << 4));
-      }
-      break;
     case 8:
-      for (int i = 0; i < n; ++i) row[x0 + i] = static_cast<std::uint8_t>(in[i]);
+      PackIndices(row, format.bitsPerPixel, x0, n, in);
       break;
     case 16: {
       std::uint8_t* p = row + 2 * static_cast<std::size_t>(x0);
@@ -436,7 +400,7 @@ HBITMAP CreateDIBSection(const BITMAPINFOHEADER& header, std::span<const RGBQUAD
   b->header.biPlanes = 1;
   b->header.biSizeImage = static_cast<std::uint32_t>(b->bits.size());
   if (bits <= 8) {
-    b->colors.assign(std::size_t{1} << bits, RGBQUAD{});
+    b->colors.assign(static_cast<std::size_t>(ColorsOfDepth(bits)), RGBQUAD{});
     std::copy_n(colors.begin(), std::min(colors.size(), b->colors.size()), b->colors.begin());
   }
   if (header.biCompression == BI_BITFIELDS) {

@@ -57,6 +57,9 @@ inline constexpr unsigned DIB_RGB_COLORS = 0;
 
 // Bytes of one row of a device-independent bitmap: rounded up to 4 bytes.
 constexpr std::int64_t DibRowBytes(std::int64_t width, int bits) { return (width * bits + 31) / 32 * 4; }
+// Entries of the colour table of a device-independent bitmap of that many bits per pixel: 2, 16
+// and 256 at 1, 4 and 8 bits; none at any other depth.
+constexpr int ColorsOfDepth(int bits) { return bits == 1 || bits == 4 || bits == 8 ? 1 << bits : 0; }
 
 // The largest bitmap the device makes: 2^28 bytes of pixels, rows padded to 4 bytes (a 32-bit
 // bitmap of 8192 x 8192). Every bitmap is made through this check, so a request above it gives

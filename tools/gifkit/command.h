@@ -2,12 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "toolkit/core/exceptions.h"
 
 namespace colour {
 enum class ReductionMethod : std::uint8_t;
+}
+namespace gif {
+class TGIFImage;
 }
 
 namespace gifkit {
@@ -17,11 +24,25 @@ struct UsageError {
   std::string message;
 };
 
+// A failure gifkit itself finds, or one of the libraries with a line of gifkit's own after the
+// library's message: printed as "gifkit: MESSAGE" and "gifkit: CONTEXT"; exit status 1.
+struct Failure {
+  std::string message;
+  std::string context = {};  // empty: no second line
+};
+
+struct Option {
+  std::string name;         // e.g. "--frame N"
+  std::string description;  // one sentence
+};
+
 struct Command {
   std::string name;
   std::string usage;    // e.g. "info FILE.gif [--json]"
   std::string summary;  // one line
   std::function<int(const std::vector<std::string>& args)> run;  // returns the exit status
+  std::vector<Option> options = {};
+  std::string details = {};  // more about the command, for its --help
 };
 
 std::vector<Command>& Commands();
@@ -44,5 +65,24 @@ struct Args {
 // The reduction method of a --method value: histogram, median-cut, fixed784, fixed666, ramps or
 // gray; any other name is a usage error.
 colour::ReductionMethod MethodNamed(const std::string& name);
+// The reduction methods for --help, one line each.
+const std::vector<Option>& MethodHelp();
+
+// Runs work; a failure of the libraries (other than a silent abort) passes on as a Failure with
+// the given line of context after the library's own message.
+template <class Work>
+auto WithContext(const std::string& context, Work work) -> decltype(work()) {
+  try {
+    return work();
+  } catch (const tk::EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw Failure{e.what(), context};
+  }
+}
+
+// Reads a GIF file into the picture without decoding. A file that ends inside the header or
+// the global colour table, or before the first image, fails: gifkit reports no picture for it.
+void ReadGifFile(const std::string& file, gif::TGIFImage& picture);
 
 }  // namespace gifkit

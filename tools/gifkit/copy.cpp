@@ -8,10 +8,8 @@ namespace {
 int Copy(const std::vector<std::string>& arguments) {
   gifkit::Args args(arguments, {}, {});
   if (args.positional.size() != 2) throw gifkit::UsageError{"expected IN.gif and OUT.gif"};
-  const std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
   gif::TGIFImage picture;
-  tk::TReadOnlyMemoryStream in(bytes);
-  picture.ReadGIF(in.Size(), in, false);
+  gifkit::ReadGifFile(args.positional[0], picture);
   tk::TMemoryStream out;
   picture.SaveStream(out);
   tk::WriteWholeFile(args.positional[1], out.Bytes());

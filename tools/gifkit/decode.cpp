@@ -16,11 +16,15 @@ int Decode(const std::vector<std::string>& arguments) {
   } catch (const tk::EConvertError& e) {
     throw gifkit::UsageError{e.Message()};
   }
-  std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
+  const std::string& file = args.positional[0];
   gif::TGIFImage picture;
-  tk::TReadOnlyMemoryStream stream(bytes);
-  picture.ReadGIF(stream.Size(), stream, false);
-  gif::TGIFFrame& frame = picture.FrameAt(index);
+  gifkit::ReadGifFile(file, picture);
+  const int count = picture.FrameCount();
+  const std::string frames = count == 1 ? "1 frame, number 0"
+                                        : std::to_string(count) + " frames, 0 to " +
+                                              std::to_string(count - 1);
+  gif::TGIFFrame& frame = gifkit::WithContext(
+      file + " holds " + frames, [&]() -> gif::TGIFFrame& { return picture.FrameAt(index); });
   // A frame without pixels makes a bitmap file image that no bitmap reader takes.
   const gif::TGIFItem& item = *frame.Encoded;
   if (item.ItemWidth == 0 || item.ItemHeight == 0)
@@ -33,6 +37,8 @@ int Decode(const std::vector<std::string>& arguments) {
 }
 
 gifkit::Register decode{{"decode", "decode FILE.gif OUT.bmp [--frame N]",
-                         "write a frame as the bitmap file its decoder makes", Decode}};
+                         "write a frame as the bitmap file its decoder makes", Decode,
+                         {{"--frame N", "the frame to write, counted from 0 (gifkit info lists "
+                                        "them); 0 by default"}}}};
 
 }  // namespace

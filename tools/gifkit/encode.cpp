@@ -16,6 +16,8 @@ namespace {
 int Encode(const std::vector<std::string>& arguments) {
   gifkit::Args args(arguments, {"method"}, {"gray"});
   if (args.positional.size() != 2) throw gifkit::UsageError{"expected an input file and OUT.gif"};
+  if (args.Has("method") && args.Has("gray"))
+    throw gifkit::UsageError{"--gray and --method exclude each other: --gray reduces to greys"};
   if (args.Has("method")) colour::DefaultReduction = gifkit::MethodNamed(args.Value("method"));
   const std::string& input = args.positional[0];
   const std::string extension = tk::LowerCase(std::filesystem::path(input).extension().string());
@@ -43,9 +45,14 @@ int Encode(const std::vector<std::string>& arguments) {
 }
 
 const gifkit::Register reg(
-    {"encode",
-     "encode IN.(bmp|ico|cur|ani) OUT.gif [--method histogram|median-cut|fixed784|"
-     "fixed666|ramps|gray] [--gray]",
-     "save a bitmap, an icon or an animated cursor as a GIF picture", Encode});
+    {"encode", "encode IN.(bmp|ico|cur|ani) OUT.gif [--method METHOD | --gray]",
+     "save a bitmap, an icon or an animated cursor as a GIF picture", Encode,
+     {{"--method METHOD", "how a picture of more than 256 colours is reduced: histogram, "
+                          "median-cut, fixed784, fixed666, ramps or gray (gifkit --help "
+                          "explains them); histogram by default"},
+      {"--gray", "a picture of more than 256 colours is reduced to 256 grey levels"}},
+     "A bitmap of 1, 4 or 8 bits keeps its own colours. An animated cursor gives one frame per "
+     "icon, with its display time; the parts of an icon that are less than half opaque become "
+     "transparent."});
 
 }  // namespace

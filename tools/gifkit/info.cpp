@@ -1,6 +1,7 @@
 // gifkit info FILE.gif [--json]: what a GIF file holds, picture by frame.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "gif/gif.h"
 #include "toolkit/core/streams.h"
@@ -51,26 +52,61 @@ std::string Printable(const std::string& bytes) {
   return out;
 }
 
+// The disposal methods of the graphic control extension by name.
+std::string DisposalName(int disposal) {
+  static const char* const names[] = {"unspecified", "keep", "restore background",
+                                      "restore previous"};
+  return disposal < 4 ? names[disposal] : "reserved " + std::to_string(disposal);
+}
+
 struct FrameInfo {
   gif::TGIFFrame* frame;
   std::string error;  // why the frame cannot be decoded
+  int transparentIndex = -1;  // the colour-table index of the transparent colour, -1: none
+  std::vector<std::string> comments = {};  // the frame's comment extensions, each as one text
 };
+
+// What the frame's extensions say beyond its fields: the index of its transparent colour (the
+// graphic control extension's that decided it, else the first entry of that colour) and its
+// comments, each extension's sub-blocks joined.
+void ReadExtensions(FrameInfo& info) {
+  const gif::TGIFFrame& f = *info.frame;
+  if (f.ExtBlocks) {
+    for (const auto& extension : *f.ExtBlocks) {
+      if (extension->Kind == gif::ekGraphicControl && (extension->Packed() & 1) &&
+          extension->TransparentIndex() < f.Encoded->ColorTable.Count)
+        info.transparentIndex = extension->TransparentIndex();
+      if (extension->Kind == gif::ekComment) {
+        std::string text;
+        if (extension->Lines)
+          for (const std::string& block : *extension->Lines) text += block;
+        info.comments.push_back(text);
+      }
+    }
+  }
+  if (f.TransColor == gif::NoColor) info.transparentIndex = -1;
+  else if (info.transparentIndex < 0) info.transparentIndex = gif::FindColorIndex(f.Encoded->ColorTable, f.TransColor);
+}
+
+std::string TransparentText(const FrameInfo& info) {
+  std::string text = ColorText(info.frame->TransColor);
+  if (info.transparentIndex >= 0) text += " (index " + std::to_string(info.transparentIndex) + ")";
+  return text;
+}
 
 int Info(const std::vector<std::string>& arguments) {
   gifkit::Args args(arguments, {}, {"json"});
   if (args.positional.size() != 1) throw gifkit::UsageError{"expected one GIF file"};
-  std::vector<std::uint8_t> bytes = tk::ReadWholeFile(args.positional[0]);
   gif::TGIFImage picture;
-  tk::TReadOnlyMemoryStream stream(bytes);
-  picture.ReadGIF(stream.Size(), stream, false);
+  gifkit::ReadGifFile(args.positional[0], picture);
 
-  // Decoding tells whether the data is damaged.
+  // Checking the code streams tells whether the data is damaged; no pixel is stored.
   std::vector<FrameInfo> frames;
   for (int i = 0; i < picture.FrameCount(); ++i) {
     FrameInfo info{&picture.FrameAt(i), ""};
+    ReadExtensions(info);
     try {
-      tk::TMemoryStream image;
-      info.frame->DecodeToDIB(image);
+      info.frame->CheckData();
     } catch (const tk::Exception& e) {
       info.error = e.Message();
     }
@@ -82,9 +118,10 @@ int Info(const std::vector<std::string>& arguments) {
   const tk::TStringList& comments = picture.ScreenData->CommentLines;
 
   if (args.Has("json")) {
-    std::printf("{\"version\": %s, \"width\": %d, \"height\": %d, \"background\": %s,\n",
+    std::printf("{\"version\": %s, \"width\": %d, \"height\": %d, \"frameCount\": %zu, "
+                "\"background\": %s,\n",
                 Json(std::string(gif::GifVersionTexts[picture.GifVersion])).c_str(), picture.LogicalWidth,
-                picture.LogicalHeight, JsonColor(picture.BackdropColor).c_str());
+                picture.LogicalHeight, frames.size(), JsonColor(picture.BackdropColor).c_str());
     std::printf(" \"loop\": {\"enabled\": %s, \"count\": %d},\n", picture.LoopEnabled ? "true" : "false",
                 picture.LoopCount);
     std::printf(" \"comments\": [");
@@ -94,10 +131,17 @@ int Info(const std::vector<std::string>& arguments) {
       const gif::TGIFFrame& f = *frames[i].frame;
       std::printf("%s\n  {\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, \"bitDepth\": %d, "
                   "\"colorTable\": \"%s\", \"interlaced\": %s, \"delayMs\": %d, \"disposal\": %d, "
-                  "\"transparent\": %s, \"damaged\": %s",
+                  "\"disposalName\": %s, \"transparent\": %s, \"transparentIndex\": %s, "
+                  "\"damaged\": %s",
                   i ? "," : "", f.LeftPos, f.TopPos, f.Encoded->ItemWidth, f.Encoded->ItemHeight,
                   f.Encoded->BitDepth, table(f), f.IsInterlaced ? "true" : "false", f.DelayMs, f.Disposal,
-                  JsonColor(f.TransColor).c_str(), f.DataDamaged ? "true" : "false");
+                  Json(DisposalName(f.Disposal)).c_str(), JsonColor(f.TransColor).c_str(),
+                  frames[i].transparentIndex < 0 ? "null" : std::to_string(frames[i].transparentIndex).c_str(),
+                  f.DataDamaged ? "true" : "false");
+      std::printf(", \"comments\": [");
+      for (std::size_t c = 0; c < frames[i].comments.size(); ++c)
+        std::printf("%s%s", c ? ", " : "", Json(frames[i].comments[c]).c_str());
+      std::printf("]");
       if (!frames[i].error.empty()) std::printf(", \"error\": %s", Json(frames[i].error).c_str());
       std::printf("}");
     }
@@ -105,27 +149,34 @@ int Info(const std::vector<std::string>& arguments) {
     return 0;
   }
 
-  std::printf("%s: GIF%s, %d x %d, background %s\n", args.positional[0].c_str(),
+  std::printf("%s: GIF%s, %d x %d, %zu frame%s, background %s\n", args.positional[0].c_str(),
               std::string(gif::GifVersionTexts[picture.GifVersion]).c_str(), picture.LogicalWidth,
-              picture.LogicalHeight, ColorText(picture.BackdropColor).c_str());
+              picture.LogicalHeight, frames.size(), frames.size() == 1 ? "" : "s",
+              ColorText(picture.BackdropColor).c_str());
   if (picture.LoopEnabled) std::printf("loop: count %d%s\n", picture.LoopCount, picture.LoopCount ? "" : " (forever)");
   else std::printf("loop: none\n");
   for (const std::string& line : comments) std::printf("comment: %s\n", Printable(line).c_str());
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const gif::TGIFFrame& f = *frames[i].frame;
-    std::printf("frame %zu: %d x %d at (%d, %d), %d bits, %s table, %s, delay %d ms, disposal %d, "
+    std::printf("frame %zu: %d x %d at (%d, %d), %d bits, %s table, %s, delay %d ms, disposal %d (%s), "
                 "transparent %s, %s\n",
                 i, f.Encoded->ItemWidth, f.Encoded->ItemHeight, f.LeftPos, f.TopPos, f.Encoded->BitDepth,
                 table(f), f.IsInterlaced ? "interlaced" : "not interlaced", f.DelayMs, f.Disposal,
-                ColorText(f.TransColor).c_str(),
+                DisposalName(f.Disposal).c_str(), TransparentText(frames[i]).c_str(),
                 !frames[i].error.empty() ? ("undecodable: " + frames[i].error).c_str()
                 : f.DataDamaged          ? "damaged"
                                          : "intact");
+    for (const std::string& comment : frames[i].comments)
+      std::printf("  comment: %s\n", Printable(comment).c_str());
   }
   return 0;
 }
 
 gifkit::Register info{{"info", "info FILE.gif [--json]",
-                       "version, screen, loop, comments and frames of a GIF file", Info}};
+                       "version, screen, loop, comments and frames of a GIF file", Info,
+                       {{"--json", "the same as one JSON object"}},
+                       "Each frame's line is followed by the comments that stood before its "
+                       "image; the comments after the last image are the picture's own. A frame "
+                       "that cannot be decoded says why."}};
 
 }  // namespace

@@ -2,10 +2,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <iostream>
+#include <sstream>
 
+#include "gif/gif.h"
 #include "toolkit/core/exceptions.h"
+#include "toolkit/core/streams.h"
 #include "tools/gifkit/command.h"
+
+#ifndef PROTRACTOR_VERSION
+#define PROTRACTOR_VERSION "unknown"
+#endif
 
 namespace gifkit {
 
@@ -44,19 +50,92 @@ std::string Args::Value(const std::string& name, const std::string& fallback) co
   return fallback;
 }
 
+void ReadGifFile(const std::string& file, gif::TGIFImage& picture) {
+  const std::vector<std::uint8_t> bytes = tk::ReadWholeFile(file);
+  tk::TReadOnlyMemoryStream stream(bytes);
+  picture.ReadGIF(stream.Size(), stream, false);
+  // The reader takes what a file holds and reads missing bytes of the header as zero; a file cut
+  // short there, or before any image, is no picture.
+  constexpr std::size_t HeaderBytes = 13;  // signature, version, logical screen descriptor
+  if (bytes.empty()) throw Failure{file + ": the file is empty"};
+  if (bytes.size() < HeaderBytes)
+    throw Failure{file + ": the file ends inside its GIF header (" + std::to_string(bytes.size()) +
+                  " of " + std::to_string(HeaderBytes) + " bytes)"};
+  if (bytes[10] & 0x80) {
+    const std::size_t table = 3u << ((bytes[10] & 7) + 1);
+    if (bytes.size() < HeaderBytes + table)
+      throw Failure{file + ": the file ends inside its global colour table (" +
+                    std::to_string(bytes.size() - HeaderBytes) + " of " + std::to_string(table) +
+                    " bytes)"};
+  }
+  if (picture.FrameCount() == 0) throw Failure{file + ": the file ends before its first image"};
+}
+
 }  // namespace gifkit
 
 namespace {
 
-void PrintUsage(std::FILE* out) {
+constexpr std::size_t Columns = 80;
+
+// The text as lines of at most 80 columns: the first begins with lead, the others with as many
+// spaces; words longer than a line stand alone.
+std::string Wrapped(const std::string& lead, const std::string& text) {
+  std::string out, line = lead;
+  bool empty = true;
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    if (!empty && line.size() + 1 + word.size() > Columns) {
+      out += line + "\n";
+      line = std::string(lead.size(), ' ');
+      empty = true;
+    }
+    line += (empty ? "" : " ") + word;
+    empty = false;
+  }
+  return out + line + "\n";
+}
+
+// "  NAME" padded to width, then the description wrapped beside it.
+std::string Entry(const std::string& name, std::size_t width, const std::string& description) {
+  std::string lead = "  " + name;
+  if (lead.size() + 2 > width) return "  " + name + "\n" + Wrapped(std::string(width, ' '), description);
+  lead.resize(width, ' ');
+  return Wrapped(lead, description);
+}
+
+std::vector<gifkit::Command> SortedCommands() {
   auto commands = gifkit::Commands();
   std::sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.name < b.name; });
-  std::fprintf(out, "usage: gifkit COMMAND [ARGS]\n\n"
-                    "The command-line face of the GIF picture, colour-reduction and animated\n"
-                    "cursor libraries.\n\ncommands:\n");
-  for (auto& c : commands) std::fprintf(out, "  gifkit %-48s %s\n", c.usage.c_str(), c.summary.c_str());
-  std::fprintf(out, "  gifkit %-48s %s\n", "--help", "show this text");
-  std::fprintf(out, "\nexit status: 0 success, 1 failure (message on stderr), 2 bad usage\n");
+  return commands;
+}
+
+void PrintUsage(std::FILE* out) {
+  std::string text =
+      "usage: gifkit COMMAND [ARGS]\n"
+      "       gifkit COMMAND --help   the command's arguments and options\n"
+      "       gifkit --version\n\n" +
+      Wrapped("", "The command-line face of the GIF picture, colour-reduction and animated "
+                  "cursor libraries.") +
+      "\ncommands:\n";
+  for (const gifkit::Command& c : SortedCommands()) text += Entry(c.name, 10, c.summary);
+  text += "\nreduction methods (--method of encode and reduce):\n";
+  for (const gifkit::Option& m : gifkit::MethodHelp()) text += Entry(m.name, 14, m.description);
+  text += "\nexit status: 0 success, 1 failure (message on stderr), 2 bad usage\n";
+  std::fputs(text.c_str(), out);
+}
+
+void PrintCommandHelp(const gifkit::Command& c) {
+  std::string text = Wrapped("usage: gifkit ", c.usage) + "\n" + Wrapped("", c.summary);
+  if (!c.details.empty()) text += "\n" + Wrapped("", c.details);
+  if (!c.options.empty()) {
+    text += "\noptions:\n";
+    for (const gifkit::Option& o : c.options) text += Entry(o.name, 20, o.description);
+  }
+  std::fputs(text.c_str(), stdout);
+}
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
 }
 
 }  // namespace
@@ -71,13 +150,27 @@ int main(int argc, char** argv) {
     PrintUsage(stdout);
     return 0;
   }
+  if (args[0] == "--version") {
+    std::printf("gifkit %s\n", PROTRACTOR_VERSION);
+    return 0;
+  }
   for (auto& command : gifkit::Commands()) {
     if (command.name != args[0]) continue;
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (AsksForHelp(rest)) {
+      PrintCommandHelp(command);
+      return 0;
+    }
     try {
-      return command.run({args.begin() + 1, args.end()});
+      return command.run(rest);
     } catch (const gifkit::UsageError& e) {
-      std::fprintf(stderr, "gifkit: %s\nusage: gifkit %s\n", e.message.c_str(), command.usage.c_str());
+      std::fprintf(stderr, "gifkit: %s\n%s", e.message.c_str(),
+                   Wrapped("usage: gifkit ", command.usage).c_str());
       return 2;
+    } catch (const gifkit::Failure& f) {
+      std::fprintf(stderr, "gifkit: %s\n", f.message.c_str());
+      if (!f.context.empty()) std::fprintf(stderr, "gifkit: %s\n", f.context.c_str());
+      return 1;
     } catch (const tk::EAbort&) {
       return 1;
     } catch (const std::exception& e) {

@@ -32,6 +32,17 @@ colour::ReductionMethod gifkit::MethodNamed(const std::string& name) {
   return Lookup(Methods, name, "method");
 }
 
+const std::vector<gifkit::Option>& gifkit::MethodHelp() {
+  static const std::vector<Option> help = {
+      {"histogram", "the image's most frequent colours, at most 256 (the default)"},
+      {"median-cut", "one colour for each box of a median cut of the colour cube, at most 256"},
+      {"fixed784", "a fixed palette of 7 reds x 8 greens x 4 blues, 224 colours"},
+      {"fixed666", "a fixed palette of 6 x 6 x 6 levels, 216 colours"},
+      {"ramps", "a fixed 64-step ramp of each primary; every pixel shows one channel"},
+      {"gray", "256 grey levels"}};
+  return help;
+}
+
 namespace {
 
 int Run(const std::vector<std::string>& args) {
@@ -39,6 +50,8 @@ int Run(const std::vector<std::string>& args) {
   if (a.positional.size() != 2) throw gifkit::UsageError{"expected IN.bmp and OUT.bmp"};
   if (!a.Has("bits")) throw gifkit::UsageError{"--bits is required"};
   const tk::TPixelFormat format = Lookup(Depths, a.Value("bits"), "bits");
+  if (a.Has("method") && format != tk::pf8bit)
+    throw gifkit::UsageError{"--method applies to --bits 8 only"};
   const ReductionMethod method =
       a.Has("method") ? gifkit::MethodNamed(a.Value("method")) : colour::DefaultReduction;
 
@@ -49,9 +62,12 @@ int Run(const std::vector<std::string>& args) {
   return 0;
 }
 
-const gifkit::Register reg({"reduce",
-                            "reduce IN.bmp OUT.bmp --bits 1|4|8|24 [--method histogram|median-cut|fixed784|"
-                            "fixed666|ramps|gray]",
-                            "convert a bitmap file to 1, 4, 8 or 24 bits per pixel", Run});
+const gifkit::Register reg(
+    {"reduce", "reduce IN.bmp OUT.bmp --bits 1|4|8|24 [--method METHOD]",
+     "convert a bitmap file to 1, 4, 8 or 24 bits per pixel", Run,
+     {{"--bits 1|4|8|24", "the bits per pixel of OUT.bmp; 1 and 4 take the nearest colours of "
+                          "a standard palette, 8 a reduction method, 24 true colour"},
+      {"--method METHOD", "with --bits 8: histogram, median-cut, fixed784, fixed666, ramps or "
+                          "gray (gifkit --help explains them); histogram by default"}}});
 
 }  // namespace
