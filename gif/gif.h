@@ -189,6 +189,9 @@ class TGIFFrame : public tk::TPersistent {
   void ReadImage(GifBuffer& data);
   // Fills the target with the frame's bitmap file image, positioned at 0.
   void DecodeToDIB(tk::TMemoryStream& target);
+  // Tells whether the frame's data is damaged without decoding its pixels: sets DataDamaged as
+  // DecodeToDIB would, and fails where it would, at a cost that follows the data's bytes.
+  void CheckData();
   // The header of the frame's rows: its size at the row depth of BitDepth (1, 4 or 8). Fails
   // with "Wrong number of colors; must be a power of 2" for a BitDepth outside 1..8, and with
   // "GIF image too large to decode (%d x %d pixels)" above MaxPixelBytes.

@@ -172,6 +172,46 @@ TEST_F(GadgetTest, StartsCentredAtTheMaskSizeWithItsOutline) {
                                              "BitBtn7", "BitBtn5", "BitBtn8"}));
 }
 
+// The number of pixels of the button's edge that do not show the edge's colours: a glyph drawn
+// over the bevel. Raised: light top and left, shadow and dark shadow bottom and right; pressed:
+// dark shadow and shadow top and left, dark shadow bottom and right.
+int BevelMismatches(const headless::Window& w, const TBitBtn& b, bool pressed) {
+  auto rgb = [](TColor c) {
+    const TColor v = ColorToRGB(c);
+    return std::uint32_t((v & 0xFF) << 16 | (v & 0xFF00) | (v >> 16 & 0xFF));
+  };
+  const std::uint32_t light = rgb(clBtnHighlight), shadow = rgb(clBtnShadow), dark = rgb(cl3DDkShadow);
+  const int l = b.Left, t = b.Top, r = b.Left + b.Width, bottom = b.Top + b.Height;
+  int mismatches = 0;
+  for (int y = t; y < bottom; ++y)
+    for (int x = l; x < r; ++x) {
+      std::uint32_t expected = 0;
+      if (x == r - 1 || y == bottom - 1) expected = dark;
+      else if (pressed) expected = x == l || y == t ? dark : x == l + 1 || y == t + 1 ? shadow : 0;
+      else expected = x == l || y == t ? light : x == r - 2 || y == bottom - 2 ? shadow : 0;
+      if (expected != 0 && w.Pixel(x, y) != expected) ++mismatches;
+    }
+  return mismatches;
+}
+
+TEST_F(GadgetTest, GlyphsLieInsideTheButtonFacesRaisedAndPressed) {
+  Start();
+  for (TBitBtn* b : {form->BitBtn1, form->BitBtn2, form->BitBtn3, form->BitBtn4, form->BitBtn6,
+                     form->BitBtn7, form->BitBtn5, form->BitBtn8}) {
+    EXPECT_EQ(BevelMismatches(h->Last(), *b, false), 0) << b->Name;
+    h->MouseDown(Centre(b).X, Centre(b).Y, mbLeft);
+    Run();
+    ASSERT_TRUE(b->Pressed()) << b->Name;
+    EXPECT_EQ(BevelMismatches(h->Last(), *b, true), 0) << b->Name << ", pressed";
+    h->MouseUp(form->Left + 60, form->Top + 60, mbLeft);  // released off the button: no click
+    Run();
+  }
+  // The disabled glyph of the stay-on-top button too.
+  form->BitBtn7->SetEnabled(false);
+  form->Update();
+  EXPECT_EQ(BevelMismatches(h->Last(), *form->BitBtn7, false), 0);
+}
+
 TEST_F(GadgetTest, WithoutMantleTheWindowIsAPlainStoredSizeRectangle) {
   Start(false, true);
   EXPECT_EQ(h->messages, (std::vector<std::string>{"Resource B not found"}));

@@ -67,6 +67,39 @@ TEST(GifkitCopy, WritesWhatItReads) {
             (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\ngifkit: version \"90a\"\n"}));
 }
 
+// Five frames that each declare 32768 x 32768 pixels in a file of a hundred bytes: info checks
+// their code streams without a pixel buffer, so it runs within a 256 MiB address space (where a
+// sanitizer's shadow memory allows such a limit).
+TEST(GifkitInfo, HugeFramesAreCheckedWithoutTheirPixels) {
+  const auto dir = testpaths::ScratchDir("gifkit_info_huge");
+  const std::string in = (dir / "huge.gif").string();
+  Bytes gif = Screen(1, 1, 0x80);
+  gif << Table(2);
+  for (int i = 0; i < 5; ++i)
+    gif << Descriptor(0, 0, 32768, 32768)
+        << (i < 4 ? Bytes{2, 2, 0x44, 0x01, 0} : Bytes{2, 1, 0x0C, 0});  // EndCode; data ends
+  gif.push_back(0x3B);
+  tk::WriteWholeFile(in, gif);
+#if defined(__SANITIZE_ADDRESS__)
+  const std::string limit;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  const std::string limit;
+#else
+  const std::string limit = "ulimit -v 262144; ";
+#endif
+#else
+  const std::string limit = "ulimit -v 262144; ";
+#endif
+  const testpaths::CommandResult result =
+      testpaths::RunCommand(limit + testpaths::Program("gifkit") + " info " + in);
+  EXPECT_EQ(result.status, 0) << result.output;
+  const std::string frame = " 32768 x 32768 at (0, 0), 1 bits, global table, not interlaced, delay 0 ms, "
+                            "disposal 0 (unspecified), transparent none, ";
+  EXPECT_NE(result.output.find("frame 3:" + frame + "intact\n"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("frame 4:" + frame + "damaged\n"), std::string::npos) << result.output;
+}
+
 // The lines of a text.
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

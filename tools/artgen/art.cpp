@@ -79,16 +79,26 @@ void Number(Picture& p, int value, double cx, double cy, Ink c) {
 }
 
 // ---- Glyphs: 16 x 16 on silver.
+//
+// A button of 15 x 13 or 15 x 14 pixels centres its 16 x 16 glyph one pixel up and cuts it; its
+// edge (two pixels on the right and at the bottom, one on the left and at the top, a pixel more
+// while pressed) covers the glyph's rim. What a glyph draws lies inside the face: glyph columns
+// 1 to 12 and rows 2 to 11 (to 12 on the 14-pixel ruler buttons).
+constexpr int FaceLeft = 1, FaceRight = 13, FaceTop = 2, FaceBottom = 12;  // right, bottom: past
+constexpr double FaceMidX = (FaceLeft + FaceRight) / 2.0, FaceMidY = (FaceTop + FaceBottom) / 2.0;
 
 enum Direction { Left, Right, Up, Down };
 
 void Arrowhead(Picture& g, int ox, Direction d, Ink c) {
+  // A triangle filling the face: its tip a pixel in from one side, its base a pixel in from the
+  // other (the polygon is filled at pixel centres).
+  const double l = FaceLeft + 0.5, r = FaceRight - 0.5, t = FaceTop + 0.5, b = FaceBottom - 0.5;
   std::vector<std::pair<double, double>> pts;
   switch (d) {
-    case Left: pts = {{3, 8}, {12, 2}, {12, 14}}; break;
-    case Right: pts = {{13, 8}, {4, 2}, {4, 14}}; break;
-    case Up: pts = {{8, 3}, {2, 12}, {14, 12}}; break;
-    case Down: pts = {{8, 13}, {2, 4}, {14, 4}}; break;
+    case Left: pts = {{l, FaceMidY}, {r, t}, {r, b}}; break;
+    case Right: pts = {{r, FaceMidY}, {l, t}, {l, b}}; break;
+    case Up: pts = {{FaceMidX, t}, {l, b}, {r, b}}; break;
+    case Down: pts = {{FaceMidX, b}, {l, t}, {r, t}}; break;
   }
   for (auto& [x, y] : pts) x += ox;
   Polygon(g, pts, c);
@@ -102,10 +112,13 @@ Picture ArrowGlyph(Direction d) {
 
 Picture QuitGlyph() {
   Picture g(32, 16, Silver);
-  Line(g, 3, 3, 12, 12, Yellow, 4.2);
-  Line(g, 12, 3, 3, 12, Yellow, 4.2);
-  Line(g, 3, 3, 12, 12, Red, 2.0);
-  Line(g, 12, 3, 3, 12, Red, 2.0);
+  // Two strokes corner to corner of the face's middle square, red with a yellow edge. Lines
+  // are drawn at pixel centres: the face's middle pixel lies half a pixel up and left.
+  const double a = FaceMidX - 3.5, b = FaceMidX + 2.5, top = FaceMidY - 3.5, bottom = FaceMidY + 2.5;
+  Line(g, a, top, b, bottom, Yellow, 3.2);
+  Line(g, b, top, a, bottom, Yellow, 3.2);
+  Line(g, a, top, b, bottom, Red, 1.6);
+  Line(g, b, top, a, bottom, Red, 1.6);
   return g;
 }
 
@@ -113,30 +126,33 @@ Picture OnTopGlyph() {
   Picture g(32, 16, Silver);
   for (int half = 0; half < 2; ++half) {
     int ox = half * 16;
-    Polygon(g, {{ox + 9.0, 14}, {ox + 4.0, 6}, {ox + 14.0, 6}}, Blue);
-    for (int i = 1; i < 16; i += 3) {
-      g.Set(ox + i, 1, Blue);
-      g.Set(ox + 1, i, Blue);
-    }
+    Polygon(g, {{ox + FaceMidX + 1, FaceBottom - 0.5}, {ox + FaceLeft + 3.5, FaceTop + 3.5},
+                {ox + FaceRight - 1.5, FaceTop + 3.5}},
+            Blue);
+    for (int i = FaceLeft; i < FaceRight; i += 3) g.Set(ox + i, FaceTop, Blue);
+    for (int i = FaceTop; i < FaceBottom; i += 3) g.Set(ox + FaceLeft, i, Blue);
   }
   // The disabled glyph carries a small yellow tick at the top right.
-  Line(g, 16 + 10, 3, 16 + 11, 4, Yellow);
-  Line(g, 16 + 11, 4, 16 + 14, 1, Yellow);
+  Line(g, 16 + 8, FaceTop + 2, 16 + 9, FaceTop + 3, Yellow);
+  Line(g, 16 + 9, FaceTop + 3, 16 + 12, FaceTop, Yellow);
   return g;
 }
 
 Picture RulerGlyph(bool upright) {
   Picture g(16, 16, Silver);
+  // Along the ruler: the face's columns (1 to 12), or its rows (2 to 12) when upright.
+  const int first = upright ? FaceTop : FaceLeft, last = upright ? FaceBottom : FaceRight - 1;
+  const int mid = int(upright ? FaceMidX : FaceMidY);
   auto put = [&](int along, int across, Ink c) {
     if (upright)
       g.Set(across, along, c);
     else
       g.Set(along, across, c);
   };
-  for (int a = 1; a < 15; ++a)
-    for (int b = 5; b < 11; ++b) put(a, b, a <= 2 || a >= 13 ? Blue : Yellow);
-  for (int a = 4; a < 13; a += 2)
-    for (int b = 5; b < (a % 4 == 0 ? 9 : 7); ++b) put(a, b, Blue);
+  for (int a = first; a <= last; ++a)
+    for (int b = mid - 3; b < mid + 3; ++b) put(a, b, a <= first + 1 || a >= last - 1 ? Blue : Yellow);
+  for (int a = first + 3; a <= last - 3; a += 2)
+    for (int b = mid - 3; b < mid + ((a - first) % 4 == 3 ? 1 : -1); ++b) put(a, b, Blue);
   return g;
 }
 
@@ -233,15 +249,18 @@ Picture MaskC() {
 }
 
 Picture Pointer(const std::string& name) {
+  // The dial's scale (its ring with the ticks and labels, and what lies outside it) around a
+  // see-through face; the pointer lies on the face, its tip at the ring's inner edge, so that the
+  // angles stay readable while a pointer is shown.
+  const Picture dial = Dial();
   Picture p(249, 249, Clear);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      if (Distance(x, y) > InnerRadius - 0.6) p.Set(x, y, dial.At(x, y));
   const char side = name.back();
   const double deg = side == 'T' ? 0 : side == 'R' ? 90 : side == 'B' ? 180 : 270;
   const bool needle = name.size() == 2;
-  // A thin circle where the ring lies, so the pointer is read against the dial's edge.
-  for (int y = 0; y < p.height; ++y)
-    for (int x = 0; x < p.width; ++x)
-      if (std::abs(Distance(x, y) - OuterRadius) < 0.6) p.Set(x, y, Black);
-  auto [tx, ty] = Polar(OuterRadius - 2, deg);
+  auto [tx, ty] = Polar(InnerRadius - 1, deg);
   if (needle) {
     auto [lx, ly] = Polar(8, deg - 90);
     auto [rx, ry] = Polar(8, deg + 90);
@@ -251,9 +270,11 @@ Picture Pointer(const std::string& name) {
       for (int x = 0; x < p.width; ++x)
         if (Distance(x, y) <= 5) p.Set(x, y, Black);
   } else {
+    // An arrow: a hub ring, a shaft that ends where the head begins, and the head.
+    constexpr double HeadLength = 22;
     auto [sx, sy] = Polar(14, deg);
-    Line(p, sx, sy, tx, ty, Blue, 3.0);
-    auto [hx, hy] = Polar(OuterRadius - 24, deg);
+    auto [hx, hy] = Polar(InnerRadius - 1 - HeadLength, deg);
+    Line(p, sx, sy, hx, hy, Blue, 3.0);
     auto [lx, ly] = Polar(10, deg - 90);
     auto [rx, ry] = Polar(10, deg + 90);
     Polygon(p, {{tx, ty}, {hx + lx - CentreX, hy + ly - CentreY}, {hx + rx - CentreX, hy + ry - CentreY}},

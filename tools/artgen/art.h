@@ -51,7 +51,7 @@ Picture Dial();
 Picture MaskB();
 Picture MaskC();
 // The pointer picture of a resource name: "PT", "PL", "PR", "PB" (needles) and "PcT", "PcL",
-// "PcR", "PcB" (arrows), on the Clear background.
+// "PcR", "PcB" (arrows) on a Clear face inside the dial's own scale, the tip at the scale.
 Picture Pointer(const std::string& name);
 
 // The program's icon for the desktop: the dial inside the outline of mask "B", scaled to
