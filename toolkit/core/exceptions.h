@@ -20,6 +20,7 @@ inline constexpr std::string_view SResNotFound = "Resource %s not found";
 inline constexpr std::string_view SAssignError = "Cannot assign a %s to a %s";
 inline constexpr std::string_view SFOpenError = "Cannot open file %s";
 inline constexpr std::string_view SFCreateError = "Cannot create file %s";
+inline constexpr std::string_view SFWriteError = "Cannot write file %s";
 inline constexpr std::string_view SUnknownExtension = "Unknown picture file extension (.%s)";
 inline constexpr std::string_view SUnknownClipboardFormat = "Unsupported clipboard format";
 inline constexpr std::string_view SClassNotFound = "Class %s not found";
