@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "toolkit/core/bytes.h"
 #include "toolkit/device/gdi.h"
 
 namespace colour {
@@ -45,13 +44,11 @@ void MapPixels(WorkImage image, Index index) {
     std::uint8_t* dst = image.pixels + y * out;
     int x = 0;
     for (; x + 4 <= image.width; x += 4, src += 12) {
-      // The twelve bytes of four pixels in three words: b g r b | g r b g | r b g r.
-      const std::uint32_t w0 = tk::Load32(src), w1 = tk::Load32(src + 4), w2 = tk::Load32(src + 8);
       const std::uint8_t four[4] = {
-          static_cast<std::uint8_t>(index(w0 & 0xFF, w0 >> 8 & 0xFF, w0 >> 16 & 0xFF, x, y)),
-          static_cast<std::uint8_t>(index(w0 >> 24, w1 & 0xFF, w1 >> 8 & 0xFF, x + 1, y)),
-          static_cast<std::uint8_t>(index(w1 >> 16 & 0xFF, w1 >> 24, w2 & 0xFF, x + 2, y)),
-          static_cast<std::uint8_t>(index(w2 >> 8 & 0xFF, w2 >> 16 & 0xFF, w2 >> 24, x + 3, y))};
+          static_cast<std::uint8_t>(index(src[0], src[1], src[2], x, y)),
+          static_cast<std::uint8_t>(index(src[3], src[4], src[5], x + 1, y)),
+          static_cast<std::uint8_t>(index(src[6], src[7], src[8], x + 2, y)),
+          static_cast<std::uint8_t>(index(src[9], src[10], src[11], x + 3, y))};
       std::memcpy(dst + x, four, 4);
     }
     for (; x < image.width; ++x, src += 3)

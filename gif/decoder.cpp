@@ -126,6 +126,29 @@ class PixelRows {
   const std::uint8_t* flushAt_ = nullptr;
 };
 
+// Where a frame's pixels are only counted: what telling damaged data apart needs, without a
+// pixel buffer. The image is complete at the step where its count of pixels is reached, as with
+// PixelRows; the positions are pixel counts since the last flush instead of band addresses.
+class PixelCount {
+ public:
+  PixelCount(int width, int height)
+      : left_(width > 0 && height > 0 ? std::uint64_t(width) * std::uint64_t(height) : 0) {}
+
+  std::size_t Begin() const { return 0; }
+  std::size_t FlushAt() const { return static_cast<std::size_t>(std::min<std::uint64_t>(left_, kStep)); }
+  bool Complete() const { return left_ == 0; }
+  std::size_t Flush(std::size_t out) {
+    left_ -= std::min<std::uint64_t>(out, left_);
+    return 0;
+  }
+  void Finish(std::size_t, bool) {}
+
+ private:
+  // Pixels counted between flushes, so that a count never overflows.
+  static constexpr std::uint64_t kStep = std::uint64_t{1} << 30;
+  std::uint64_t left_;
+};
+
 // The sub-blocks of an LZW chain, found in the data one at a time as their bits are needed; the
 // zero-length terminator or the end of the data ends the codes.
 class SubBlocks {
@@ -167,6 +190,44 @@ class SubBlocks {
   bool ended_ = false;
 };
 
+// FetchCode: the codes are packed least significant bit first into the data bytes of the
+// sub-blocks. A sub-block is taken in only when the bits in the buffer run short of a code: the
+// bytes not yet used (at most 3) move to the front and the sub-block's bytes follow them. A code
+// is read with one word load; the buffer has room for a word beyond its last byte.
+class CodeReader {
+ public:
+  CodeReader(const std::uint8_t* base, std::size_t size, std::size_t start)
+      : blocks_(base, size, start) {}
+
+  // The next code of the given width, or EndOfCodes when the data holds no further code.
+  unsigned Fetch(int width, unsigned mask) {
+    while (position_ + width > valid_) [[unlikely]] {
+        const SubBlocks::Block block = blocks_.Next();
+        if (!block.data) return EndOfCodes;
+        const std::size_t used = position_ / 8;
+        Store64(buffer_.data(), Load64(buffer_.data() + used));
+        position_ %= 8;
+        valid_ -= 8 * used;
+        const std::size_t length = static_cast<std::size_t>(block.end - block.data);
+        std::memcpy(buffer_.data() + valid_ / 8, block.data, length);
+        valid_ += 8 * length;
+      }
+    const unsigned code =
+        static_cast<unsigned>(Load64(buffer_.data() + position_ / 8) >> position_ % 8) & mask;
+    position_ += width;
+    return code;
+  }
+
+  std::size_t Position() const { return blocks_.Position(); }
+  int PercentDone() const { return blocks_.PercentDone(); }
+
+ private:
+  SubBlocks blocks_;
+  std::array<std::uint8_t, 3 + 255 + 8> buffer_{};
+  std::size_t position_ = 0;  // in bits
+  std::size_t valid_ = 0;     // bits in the buffer
+};
+
 // An entry of the string table. prefix and suffix are the table of the code stream: the code of
 // the string without its last pixel, and that pixel. The rest describes strings built from valid
 // codes only (see Decode), so that they are written without walking the prefixes pixel by
@@ -194,28 +255,125 @@ inline std::uint8_t* WriteString(const Entry* table, unsigned code, std::uint8_t
   }
   return out + n;
 }
-
-// Sets a new entry: the string of previous (a valid entry when valid is set) and the pixel.
-inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_t pixel,
-                     bool valid) {
-  Entry& e = table[code];
-  e.prefix = static_cast<std::uint16_t>(previous);
-  e.suffix = pixel;
-  if (!valid) return;
-  const Entry& p = table[previous];
-  const unsigned length = p.length;
-  const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
-  e.length = static_cast<std::uint16_t>(length + 1);
-  e.first = p.first;
-  e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
-  e.head = used ? p.head : static_cast<std::uint16_t>(previous);
+// Counting only: the string's length.
+inline std::size_t WriteString(const Entry* table, unsigned code, std::size_t out) {
+  return out + table[code].length;
 }
 
-// With kReport, the progress event hears of every step of the decoding loop; without it the
-// loop carries no trace of progress at all.
-template <bool kReport>
-bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced, int bitDepth,
-            bool tolerate, tk::TGraphic* progress) {
+inline void Put(std::uint8_t*& out, std::uint8_t pixel) { *out++ = pixel; }
+inline void Put(std::size_t& out, std::uint8_t) { ++out; }
+
+// The stacked pixels of an expansion, last pixel first, written in their order.
+inline std::uint8_t* PutReversed(const std::uint8_t* stack, int count, std::uint8_t* out) {
+  return std::reverse_copy(stack, stack + count, out);
+}
+inline std::size_t PutReversed(const std::uint8_t*, int count, std::size_t out) {
+  return out + static_cast<std::size_t>(count);
+}
+
+// The string table of one frame: 4096 entries, the next free code and the code width. The codes
+// below ClearCode are their own strings: one pixel, the code masked to the pixel depth. Codes are
+// never above the code mask, nor are the prefixes stored (they are earlier codes), so only the
+// entries up to the widest mask so far can be read: they are zero-filled as the width grows, not
+// all 4096 for every frame, and a damaged table reads what a zero-filled one would.
+class StringTable {
+ public:
+  StringTable(int codeSize, unsigned pixelMask)
+      : entries_(std::make_unique_for_overwrite<Entry[]>(4096)),
+        codeSize_(codeSize),
+        clearCode_(1u << codeSize),
+        firstFree_(clearCode_ + 2) {
+    Reset();
+    Entry* const table = entries_.get();
+    for (unsigned c = 0; c < clearCode_; ++c) {
+      table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
+      table[c].length = 1;
+    }
+  }
+
+  const Entry* Entries() const { return entries_.get(); }
+  const Entry& operator[](unsigned code) const { return entries_[code]; }
+  unsigned ClearCode() const { return clearCode_; }
+  unsigned FirstFree() const { return firstFree_; }
+  unsigned NextFree() const { return nextFree_; }
+  bool Full() const { return nextFree_ >= 4096; }
+  int Width() const { return width_; }
+  unsigned Mask() const { return mask_; }
+
+  // A ClearCode: the first free code and the initial width again.
+  void Reset() {
+    width_ = codeSize_ + 1;
+    mask_ = (1u << width_) - 1;
+    nextFree_ = firstFree_;
+    Reach(mask_);
+  }
+
+  // Sets the next free entry to the string of previous (a valid entry when valid is set) and the
+  // pixel, and widens the codes when the width's last code was assigned.
+  void Add(unsigned previous, std::uint8_t pixel, bool valid) {
+    Entry* const table = entries_.get();
+    Entry& e = table[nextFree_];
+    e.prefix = static_cast<std::uint16_t>(previous);
+    e.suffix = pixel;
+    if (valid) {
+      const Entry& p = table[previous];
+      const unsigned length = p.length;
+      const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
+      e.length = static_cast<std::uint16_t>(length + 1);
+      e.first = p.first;
+      e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
+      e.head = used ? p.head : static_cast<std::uint16_t>(previous);
+    }
+    ++nextFree_;
+    if (nextFree_ > mask_ && width_ < 12) [[unlikely]] {
+      ++width_;
+      mask_ = mask_ * 2 + 1;
+      Reach(mask_);
+    }
+  }
+
+ private:
+  // Zero-fills the entries up to code `last` that are not yet.
+  void Reach(unsigned last) {
+    if (last < reached_) return;
+    std::memset(static_cast<void*>(entries_.get() + reached_), 0, (last + 1 - reached_) * sizeof(Entry));
+    reached_ = last + 1;
+  }
+
+  std::unique_ptr<Entry[]> entries_;
+  const int codeSize_;
+  const unsigned clearCode_, firstFree_;
+  unsigned nextFree_ = 0;
+  int width_ = 0;
+  unsigned mask_ = 0;
+  unsigned reached_ = 0;  // the entries below are zero-filled or set
+};
+
+// Damaged data: the string of code c expanded pixel by pixel through the prefixes onto the
+// stack, last pixel first, after the pixel already there (the first pixel of a repeat); an
+// expansion that needs more than 4096 stacked pixels runs round a cycle. Returns the stacked
+// count, or 0 for a cycle when tolerate is set (without it, fails with "GIF encoded data is
+// corrupt").
+int ExpandDamaged(const StringTable& table, unsigned c, std::uint8_t* stack, int sp,
+                  unsigned pixelMask, bool tolerate) {
+  while (c >= table.ClearCode()) {
+    if (sp > kStackLimit) {
+      if (!tolerate) Fail(SDataCorrupt);
+      return 0;
+    }
+    stack[sp++] = table[c].suffix;
+    c = table[c].prefix;
+  }
+  stack[sp++] = static_cast<std::uint8_t>(c & pixelMask);
+  return sp;
+}
+
+// The decoding loop, into Rows: PixelRows stores the pixels, PixelCount only counts them. With
+// kReport, the progress event hears of every step of the loop; without it the loop carries no
+// trace of progress at all.
+template <bool kReport, class Rows>
+bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bool partialRow,
+            tk::TGraphic* progress) {
   const std::uint8_t* base = data.Memory();
   const std::size_t size = static_cast<std::size_t>(data.Size());
   const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
@@ -229,25 +387,14 @@ bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced
     codeSize = std::clamp(codeSize, 2, 9);
   }
   const bool clamped = damaged;
-  const unsigned clearCode = 1u << codeSize;
-  const unsigned endCode = clearCode + 1;
-  const unsigned firstFree = clearCode + 2;
   const unsigned pixelMask = (1u << std::clamp(bitDepth, 1, 8)) - 1;
-
-  // The string table, zero-filled. The codes below ClearCode are their own strings: one pixel,
-  // the code masked to the pixel depth.
-  auto entries = std::make_unique<Entry[]>(4096);
-  Entry* const table = entries.get();
-  for (unsigned c = 0; c < clearCode; ++c) {
-    table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
-    table[c].length = 1;
-  }
+  StringTable table(codeSize, pixelMask);
+  const unsigned clearCode = table.ClearCode();
+  const unsigned endCode = clearCode + 1;
   std::array<std::uint8_t, kStackLimit + 2> stack;
 
-  PixelRows rows(image, interlaced);
-  const int rowDepth = image.bitsPerPixel;
-  std::uint8_t* out = rows.Begin();
-  const std::uint8_t* flushAt = rows.FlushAt();
+  auto out = rows.Begin();
+  auto flushAt = rows.FlushAt();
   bool complete = rows.Complete();
   auto flush = [&] {
     out = rows.Flush(out);
@@ -255,53 +402,19 @@ bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced
     complete = rows.Complete();
   };
 
-  // FetchCode: the codes are packed least significant bit first into the data bytes of the
-  // sub-blocks. A sub-block is taken in only when the bits in the buffer run short of a code:
-  // the bytes not yet used (at most 3) move to the front and the sub-block's bytes follow them.
-  // A code is read with one word load; the buffer has room for a word beyond its last byte.
-  SubBlocks blocks(base, size, start + 1);
+  CodeReader reader(base, size, start + 1);
+  auto fetch = [&] { return reader.Fetch(table.Width(), table.Mask()); };
   auto report = [&] {
     if constexpr (kReport)
-      progress->Progress(progress, tk::TProgressStage::Running, blocks.PercentDone(), false, {},
+      progress->Progress(progress, tk::TProgressStage::Running, reader.PercentDone(), false, {},
                          "");
   };
-  std::array<std::uint8_t, 3 + 255 + 8> buffer{};
-  std::size_t position = 0;  // in bits
-  std::size_t valid = 0;     // bits in the buffer
-  int codeWidth = codeSize + 1;
-  unsigned codeMask = (1u << codeWidth) - 1;
-  auto fetchCode = [&]() -> unsigned {
-    while (position + codeWidth > valid) [[unlikely]] {
-        const SubBlocks::Block block = blocks.Next();
-        if (!block.data) return EndOfCodes;
-        const std::size_t used = position / 8;
-        Store64(buffer.data(), Load64(buffer.data() + used));
-        position %= 8;
-        valid -= 8 * used;
-        const std::size_t length = static_cast<std::size_t>(block.end - block.data);
-        std::memcpy(buffer.data() + valid / 8, block.data, length);
-        valid += 8 * length;
-      }
-    const unsigned code =
-        static_cast<unsigned>(Load64(buffer.data() + position / 8) >> position % 8) & codeMask;
-    position += codeWidth;
-    return code;
-  };
 
-  unsigned nextFree = firstFree;  // the table is full when it reaches 4096
-  auto addEntry = [&](unsigned previous, std::uint8_t pixel, bool valid) {
-    SetEntry(table, nextFree, previous, pixel, valid);
-    ++nextFree;
-    if (nextFree > codeMask && codeWidth < 12) {
-      ++codeWidth;
-      codeMask = codeMask * 2 + 1;
-    }
-  };
   // The codes below validEnd are strings of the current table built from valid codes only:
-  // nextFree, or ClearCode once damaged data has built an entry on a code that was not (then
-  // until the next ClearCode strings are expanded pixel by pixel with the cycle check).
+  // the next free code, or ClearCode once damaged data has built an entry on a code that was not
+  // (then until the next ClearCode strings are expanded pixel by pixel with the cycle check).
   // ClearCode and EndCode are never asked about.
-  unsigned validEnd = firstFree;
+  unsigned validEnd = table.FirstFree();
   // The codes below fastEnd take the plain path: the table is valid and so is the previous
   // code; the code after the last entry is among them.
   unsigned fastEnd = 0;
@@ -310,17 +423,17 @@ bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced
 
   unsigned code = EndOfCodes;
   try {
-    code = fetchCode();
+    code = fetch();
     if (code != clearCode && code != endCode && code != EndOfCodes) {
       // Data that does not begin with a ClearCode starts with a fresh table all the same.
       previous = code;
       firstPixel = static_cast<std::uint8_t>(code & pixelMask);
       if (!complete) {
-        *out++ = firstPixel;
+        Put(out, firstPixel);
         if (out >= flushAt) flush();
       }
-      if (!clamped && previous < validEnd) fastEnd = nextFree + 1;
-      code = fetchCode();
+      if (!clamped && previous < validEnd) fastEnd = table.NextFree() + 1;
+      code = fetch();
     }
 
     while (code != endCode && code != EndOfCodes && !complete) {
@@ -329,32 +442,31 @@ bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced
         // first pixel of this one, whose string is then written from its tails. The code after
         // the last entry is the previous string and that string's first pixel.
         do {
-          if (nextFree < 4096)
-            addEntry(previous, table[code < nextFree ? code : previous].first, true);
-          out = WriteString(table, code, out);
+          if (!table.Full())
+            table.Add(previous, table[code < table.NextFree() ? code : previous].first, true);
+          out = WriteString(table.Entries(), code, out);
           previous = code;
           if (out >= flushAt) [[unlikely]] {
             flush();
             if (complete) break;
           }
-          code = fetchCode();
+          code = fetch();
           report();
-        } while (code <= nextFree && code - clearCode >= 2);
+        } while (code <= table.NextFree() && code - clearCode >= 2);
         if (complete) {
-          code = fetchCode();
+          code = fetch();
           report();
         }
         firstPixel = table[previous].first;
-        validEnd = nextFree;
-        fastEnd = nextFree + 1;
+        validEnd = table.NextFree();
+        fastEnd = validEnd + 1;
         continue;
       }
       if (code == clearCode) {
-        codeWidth = codeSize + 1;
-        codeMask = (1u << codeWidth) - 1;
-        nextFree = validEnd = firstFree;
+        table.Reset();
+        validEnd = table.FirstFree();
         fastEnd = 0;
-        code = fetchCode();
+        code = fetch();
         // A further ClearCode only resets again; an EndCode ends the image.
         if (code == clearCode) {
           report();
@@ -363,65 +475,59 @@ bool Decode(tk::TMemoryStream& data, const tk::PixelView& image, bool interlaced
         previous = code;
         if (code == endCode || code == EndOfCodes) break;
         firstPixel = static_cast<std::uint8_t>(code & pixelMask);
-        *out++ = firstPixel;
-        if (!clamped && previous < validEnd) fastEnd = nextFree + 1;
+        Put(out, firstPixel);
+        if (!clamped && previous < validEnd) fastEnd = table.NextFree() + 1;
       } else {
         // After a clamped code size only the codes that open a fresh table are stored.
         if (clamped) break;
         unsigned c = code;
-        const bool repeat =
-            code >= nextFree;  // not yet in the table: previous string + its first pixel
+        // Not yet in the table: the previous string and its first pixel.
+        const bool repeat = code >= table.NextFree();
         if (repeat) c = previous;
         if (c < validEnd) {
-          out = WriteString(table, c, out);
-          if (repeat) *out++ = firstPixel;
+          out = WriteString(table.Entries(), c, out);
+          if (repeat) Put(out, firstPixel);
           firstPixel = table[c].first;
         } else {
-          // Damaged data: pixel by pixel through the prefixes, watching for a cycle.
           validEnd = clearCode;
           int sp = 0;
           if (repeat) stack[sp++] = firstPixel;
-          while (c >= clearCode) {
-            if (sp > kStackLimit) {
-              if (!tolerate) Fail(SDataCorrupt);
-              damaged = true;
-              break;
-            }
-            stack[sp++] = table[c].suffix;
-            c = table[c].prefix;
+          sp = ExpandDamaged(table, c, stack.data(), sp, pixelMask, tolerate);
+          if (sp == 0) {
+            damaged = true;
+            break;
           }
-          if (damaged) break;
-          stack[sp++] = firstPixel = static_cast<std::uint8_t>(c & pixelMask);
-          out = std::reverse_copy(stack.begin(), stack.begin() + sp, out);
+          firstPixel = stack[sp - 1];
+          out = PutReversed(stack.data(), sp, out);
         }
-        if (nextFree < 4096) {
+        if (!table.Full()) {
           const bool valid = previous < validEnd;
-          addEntry(previous, firstPixel, valid);
-          validEnd = valid && validEnd != clearCode ? nextFree : clearCode;
+          table.Add(previous, firstPixel, valid);
+          validEnd = valid && validEnd != clearCode ? table.NextFree() : clearCode;
         }
         previous = code;
-        fastEnd = validEnd == nextFree && previous < validEnd ? nextFree + 1 : 0;
+        fastEnd = validEnd == table.NextFree() && previous < validEnd ? table.NextFree() + 1 : 0;
       }
       if (out >= flushAt) flush();
-      code = fetchCode();
+      code = fetch();
       report();
     }
   } catch (...) {
-    // What was decoded stays: the complete rows, and the row begun at 8 bits per pixel.
-    rows.Finish(out, rowDepth == 8);
+    // What was decoded stays: the complete rows, and the row begun when partialRow is set.
+    rows.Finish(out, partialRow);
     throw;
   }
 
   if (code == EndOfCodes && !complete) {
     // The data ran out while rows remain: a truncated image.
     if (!tolerate) {
-      rows.Finish(out, rowDepth == 8);
+      rows.Finish(out, partialRow);
       Fail(tk::SReadError);
     }
     damaged = true;
   }
   rows.Finish(out, true);
-  data.SetPosition(static_cast<std::int64_t>(blocks.Position()));
+  data.SetPosition(static_cast<std::int64_t>(reader.Position()));
   return damaged;
 }
 
@@ -433,8 +539,11 @@ bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool inter
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    damaged = progress ? Decode<true>(data, rows, interlaced, bitDepth, tolerate, progress)
-                       : Decode<false>(data, rows, interlaced, bitDepth, tolerate, nullptr);
+    PixelRows pixelRows(rows, interlaced);
+    // A failure keeps the row begun at 8 bits per pixel.
+    const bool partialRow = rows.bitsPerPixel == 8;
+    damaged = progress ? Decode<true>(data, tolerate, bitDepth, pixelRows, partialRow, progress)
+                       : Decode<false>(data, tolerate, bitDepth, pixelRows, partialRow, nullptr);
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;
@@ -447,6 +556,11 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
                   int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
   return DecodePixels(data, tk::BottomUpRows(pixels, width, height, rowDepth), interlaced,
                       bitDepth, tolerate, progress);
+}
+
+bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate) {
+  PixelCount rows(width, height);
+  return Decode<false>(data, tolerate, bitDepth, rows, false, nullptr);
 }
 
 }  // namespace gif
@@ -510,6 +624,16 @@ void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
   DecodeRows(tk::LayOutBitmapFile({target.Memory(), static_cast<std::size_t>(target.Size())}, header,
                                   RowPalette(header.biBitCount, 0x80)));
   target.SetPosition(0);
+}
+
+void TGIFFrame::CheckData() {
+  RowHeader();  // fails as decoding would for an unsupported depth or a frame too large
+  TGIFItem& item = *Encoded;
+  tk::TMemoryStream none;
+  tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
+  data.SetPosition(0);
+  if (CheckPixels(data, item.ItemWidth, item.ItemHeight, item.BitDepth, TolerateDamage))
+    DataDamaged = true;
 }
 
 }  // namespace gif

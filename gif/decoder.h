@@ -37,4 +37,9 @@ bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool inter
 bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
                   int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress);
 
+// Runs the decoder over the LZW data without storing a pixel: returns what DecodePixels would
+// (true for damaged data) and fails where it would, at a cost that follows the data's bytes, not
+// the frame's size.
+bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate);
+
 }  // namespace gif

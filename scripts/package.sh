@@ -8,7 +8,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: package.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pids=()
+stop() { # ends the processes this script started
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  pids=()
+}
+trap 'stop; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 prefix=$work/prefix
@@ -47,7 +53,8 @@ zcat "$prefix/share/man/man1/gifkit.1.gz" | grep -q '^\.TH GIFKIT 1' || fail "gi
 
 # The launcher starts the gadget in its folder, where it finds its side libraries.
 status=0
-bash "$root/tests/gadget/e2e.sh" "$prefix/bin/protractor" "$build/bin/xwait" >"$work/e2e.log" 2>&1 || status=$?
+bash "$root/tests/gadget/e2e.sh" "$prefix/bin/protractor" "$build/bin/xwait" >"$work/e2e.log" 2>&1 ||
+  status=$?
 if [ $status -eq 77 ]; then
   echo "skip: the installed gadget ($(tail -n 1 "$work/e2e.log"))"
 elif [ $status -ne 0 ]; then
@@ -55,6 +62,29 @@ elif [ $status -ne 0 ]; then
   fail "the installed gadget"
 else
   echo "ok: the installed launcher starts the gadget with its outline and pointer pictures"
+fi
+# Its working directory is the gadget's folder, so its ruler button starts the installed ruler.
+if [ ${#rulers[@]} -eq 4 ] && [ $status -eq 0 ]; then
+  mkfifo "$work/displayfd"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/displayfd" \
+    >/dev/null 2>&1 &
+  pids+=($!)
+  read -r -t 180 n <"$work/displayfd" || fail "Xvfb did not start"
+  export DISPLAY=":$n"
+  "$prefix/bin/protractor" 2>/dev/null &
+  pids+=($!)
+  win=$("$build/bin/xwait" window Form1 180) || fail "the installed gadget's window did not appear"
+  [ "$(readlink "/proc/${pids[-1]}/cwd")" = "$prefix/libexec/protractor" ] ||
+    fail "the launcher did not start the gadget in its folder"
+  read -r x y < <(xdotool getwindowgeometry "$win" |
+    sed -n 's/.*Position: \([-0-9]*\),\([-0-9]*\).*/\1 \2/p')
+  sleep 0.5
+  xdotool mousemove $((x + 145)) $((y + 101)) click 1
+  "$build/bin/xwait" window Plank1024 180 >/dev/null ||
+    fail "the installed gadget's ruler button did not start Plank1024.exe"
+  echo "ok: the installed gadget runs in its folder and starts Plank1024.exe from there"
+  stop
+  unset DISPLAY
 fi
 
 # Every installed header compiles on the installed include path alone.

@@ -359,6 +359,54 @@ TEST(Damage, PixelBuffersAboveOneGigabyteAreRefused) {
   EXPECT_THROW(f.Decode(), tk::EInvalidGraphicOperation);
 }
 
+// The outcome of decoding or of checking a frame: its damage flag, or the failure's message.
+std::string Outcome(Frame& f, bool decode) {
+  f.frame().DataDamaged = false;
+  try {
+    if (decode)
+      f.Decode();
+    else
+      f.frame().CheckData();
+  } catch (const tk::Exception& e) {
+    return "fails: " + e.Message();
+  }
+  return f.frame().DataDamaged ? "damaged" : "intact";
+}
+
+TEST(Damage, CheckingTellsWhatDecodingWould) {
+  Bytes noise{8};
+  std::uint32_t seed = 777;
+  Bytes bytes;
+  for (int i = 0; i < 2000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    bytes.push_back(static_cast<std::uint8_t>(seed >> 16));
+  }
+  noise << SubBlocks(bytes);
+  const Bytes cut{2, 5, 0x44, 0x01};  // a sub-block longer than the data
+  const std::vector<Bytes> streams = {
+      LiteralData(2, {1, 2, 3, 0, 1, 2}),                                  // intact
+      CodeData(2, {{4, 3}, {1, 3}, {5, 3}}),                               // EndCode early
+      CodeData(2, {{4, 3}, {1, 3}, {2, 3}}),                               // runs out
+      CodeData(1, {{4, 3}, {2, 3}, {1, 3}, {5, 3}}),                       // code size 1
+      CodeData(2, {{4, 3}, {1, 3}, {7, 3}, {0, 3}, {7, 4}, {1, 4}, {5, 4}}),  // a cycle
+      cut, noise, {}};
+  for (bool tolerate : {true, false}) {
+    Tolerate t(tolerate);
+    for (const Bytes& data : streams)
+      for (auto [w, h] : {std::pair{6, 1}, {2, 3}, {0, 4}, {300, 200}}) {
+        Frame f(w, h, 2, data);
+        EXPECT_EQ(Outcome(f, false), Outcome(f, true)) << w << " x " << h << ", " << data.size() << " bytes";
+      }
+  }
+  // A frame too large to decode is refused alike; a frame of 1 GiB is checked without its pixels.
+  Frame f(2, 2, 8, CodeData(2, {{4, 3}, {1, 3}}));
+  f.frame().Encoded->ItemWidth = 65535;
+  f.frame().Encoded->ItemHeight = 65535;
+  EXPECT_EQ(Outcome(f, false), "fails: GIF image too large to decode (65535 x 65535 pixels)");
+  f.frame().Encoded->ItemWidth = f.frame().Encoded->ItemHeight = 32768;
+  EXPECT_EQ(Outcome(f, false), "damaged");
+}
+
 TEST(Progress, StagesAndPercentages) {
   std::vector<std::uint8_t> pixels(40000);
   for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 7 % 256);
