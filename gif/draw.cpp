@@ -17,6 +17,9 @@ tk::TBitmap* TGIFFrame::BuildBitmap() {
     // A 2-colour frame stays a 1-bit bitmap; any other becomes a 32-bit device bitmap. One the
     // device cannot hold is refused before any decoding.
     const int bits = RowDepthFor(item.BitDepth) == 1 ? 1 : 32;
+    if (item.ItemWidth == 0 || item.ItemHeight == 0)
+      throw tk::EInvalidGraphicOperation(
+          tk::Format(SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
     if (item.ItemWidth >= 0 && item.ItemHeight >= 0 &&
         !tk::BitmapSizeAllowed(item.ItemWidth, item.ItemHeight, bits))
       throw tk::EOutOfResources(tk::Format(

@@ -43,6 +43,10 @@ inline constexpr std::string_view SGIFDescription = "CompuServe GIF Image";     
 // Our own: a frame whose pixel buffer would be larger than MaxPixelBytes.
 inline constexpr std::string_view SImageTooLarge = "GIF image too large to decode (%d x %d pixels)";
 inline constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
+// Our own: a frame of width or height 0 (its descriptor and the logical screen both say 0). Its
+// bitmap file image holds no pixel rows, which no bitmap takes: building its bitmap, or writing
+// it as a file, refuses it with this message.
+inline constexpr std::string_view SImageEmpty = "GIF image has no pixels (%d x %d)";
 
 // Module settings.
 // Keep damaged images with what could be read and decoded (true), or fail on damage (false).

@@ -1,4 +1,5 @@
 // Reads any bytes as a GIF and decodes every frame, tolerating damage and then refusing it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -8,7 +9,8 @@
 
 namespace {
 
-// Frames whose pixel buffer is larger are left undecoded: they cost time, not coverage.
+// Frames are decoded while their pixel buffers come to no more than this in all, and a frame
+// whose buffer alone is larger is left undecoded: beyond it, pixels cost time, not coverage.
 constexpr std::int64_t kMaxFuzzPixelBytes = std::int64_t{16} << 20;
 
 void ReadAndDecode(const std::uint8_t* data, std::size_t size) {
@@ -20,10 +22,15 @@ void ReadAndDecode(const std::uint8_t* data, std::size_t size) {
   }
   gif::TGIFImage copy;
   copy.TakeFrom(&picture);
-  for (int i = 0; i < copy.FrameCount(); ++i) {
+  std::int64_t budget = kMaxFuzzPixelBytes;
+  for (int i = 0; i < copy.FrameCount() && budget > 0; ++i) {
     gif::TGIFFrame& frame = copy.FrameAt(i);
     const gif::TGIFItem& item = *frame.Encoded;
-    if (tk::DibRowBytes(item.ItemWidth, 8) * item.ItemHeight > kMaxFuzzPixelBytes) continue;
+    // Every frame counts 64 KiB at least (its decoding tables), so that many small frames do too.
+    const std::int64_t bytes =
+        std::max<std::int64_t>(tk::DibRowBytes(item.ItemWidth, 8) * item.ItemHeight, 65536);
+    if (bytes > kMaxFuzzPixelBytes) continue;
+    budget -= bytes;
     tk::TMemoryStream image;
     try {
       frame.DecodeToDIB(image);

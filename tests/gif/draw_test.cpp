@@ -250,6 +250,22 @@ TEST(BuildBitmap, FramesTheDeviceCannotHoldAreRefusedBeforeDecoding) {
                     "Bitmap of 65535 x 32769 pixels at 1 bits per pixel is too large");
 }
 
+TEST(BuildBitmap, FramesWithoutPixelsAreRefusedWithTheirSize) {
+  // Width 0 in the descriptor and on the screen: the frame has no pixels, and no bitmap of it
+  // can be made.
+  Bytes bytes = Screen(0, 0, 0x80);
+  bytes << Table(2) << Descriptor(0, 0, 0, 5) << LiteralData(2, {1}) << Bytes{0x3B};
+  TGIFImage picture;
+  Read(picture, bytes);
+  gif::TGIFFrame& frame = picture.FrameAt(0);
+  EXPECT_FAILS_WITH(frame.BuildBitmap(), tk::EInvalidGraphicOperation, "GIF image has no pixels (0 x 5)");
+  EXPECT_TRUE(frame.BuiltBitmap->IsEmpty());
+  // Read with decode-first, the frame is removed and the read fails with the same message.
+  tk::TReadOnlyMemoryStream stream(bytes);
+  EXPECT_FAILS_WITH(picture.LoadStream(stream), tk::EInvalidGraphicOperation, "GIF image has no pixels (0 x 5)");
+  EXPECT_EQ(picture.FrameCount(), 0);
+}
+
 TEST(GiveTo, FrameToBitmapPassesTheTransparentColour) {
   TGIFImage picture;
   Read(picture, KeyedGif());

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
+#include <vector>
 
 #include "bitmap_builder.h"
 #include "common/run_program.h"
@@ -44,7 +46,8 @@ TEST(GifkitEncode, FailuresAndBadUsage) {
   const std::string bmp = (dir / "bad.bmp").string(), out = (dir / "out.gif").string();
   tk::WriteWholeFile(bmp, Bytes{'B', 'M', 0});
   EXPECT_EQ(Gifkit("encode " + bmp + " " + out),
-            (std::pair<int, std::string>{1, "gifkit: Bitmap image is not valid\n"}));
+            (std::pair<int, std::string>{1, "gifkit: Bitmap image is not valid\n"
+                                            "gifkit: a file of 3 bytes, shorter than its headers\n"}));
   EXPECT_EQ(Gifkit("encode " + bmp + " " + out + " --method best").first, 2);
   EXPECT_EQ(Gifkit("encode " + (dir / "in.png").string() + " " + out).first, 2);
   EXPECT_EQ(Gifkit("encode " + bmp).first, 2);
@@ -63,9 +66,39 @@ TEST(GifkitCopy, WritesWhatItReads) {
   EXPECT_EQ(tk::ReadWholeFile(out), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
   tk::WriteWholeFile(in, Bytes{'G', 'I', 'F', '9', '0', 'a'});
   EXPECT_EQ(Gifkit("copy " + in + " " + out),
-            (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\n"}));
+            (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\ngifkit: version \"90a\"\n"}));
 }
 
+TEST(GifkitDecode, AFrameWithoutPixelsIsRefusedAndNothingIsWritten) {
+  const auto dir = testpaths::ScratchDir("gifkit_decode_empty");
+  const std::string in = (dir / "in.gif").string(), out = (dir / "out.bmp").string();
+  Bytes gif = Screen(0, 0, 0x80);
+  gif << Table(2) << Descriptor(0, 0, 7, 0) << LiteralData(2, {1}) << Bytes{0x3B};
+  tk::WriteWholeFile(in, gif);
+  EXPECT_EQ(Gifkit("decode " + in + " " + out),
+            (std::pair<int, std::string>{1, "gifkit: GIF image has no pixels (7 x 0)\n"}));
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+#if defined(__unix__)
+TEST(GifkitOutput, AFullDiskLeavesThePreviousFileAndSaysWhy) {
+  // A file system of 64 KiB of its own (a private mount namespace; skipped where the system
+  // allows none), holding the previous output; the new one, a bitmap of 160 KB, does not fit.
+  const auto dir = testpaths::ScratchDir("gifkit_full_disk");
+  const std::string in = (dir / "in.gif").string(), disk = (dir / "disk").string();
+  tk::WriteWholeFile(in, SimpleGif(400, 400, 8, std::vector<std::uint8_t>(400, 7)));
+  std::filesystem::create_directories(disk);
+  const std::string out = disk + "/out.bmp";
+  const std::string script =
+      "mount -t tmpfs -o size=64k none " + disk + " || exit 99; printf previous > " + out + "; " +
+      testpaths::Program("gifkit") + " decode " + in + " " + out + "; echo status $?; cat " + out +
+      "; echo; ls -A " + disk;
+  const testpaths::CommandResult result = testpaths::RunCommand("unshare -Urm sh -c '" + script + "'");
+  if (result.status != 0) GTEST_SKIP() << "no private file system to fill: " << result.output;
+  EXPECT_EQ(result.output, "gifkit: Cannot write file " + out + ". No space left on device\n"
+                           "status 1\nprevious\nout.bmp\n");
+}
+#endif
 // Five frames that each declare 32768 x 32768 pixels in a file of a hundred bytes: info checks
 // their code streams without a pixel buffer, so it runs within a 256 MiB address space (where a
 // sanitizer's shadow memory allows such a limit).
@@ -174,9 +207,8 @@ TEST(GifkitMessages, SayWhatTheUserCanDo) {
             (std::pair<int, std::string>{1, "gifkit: List index out of bounds (3)\n"
                                             "gifkit: " + file + " holds 3 frames, 0 to 2\n"}));
   EXPECT_EQ(Gifkit("ani " + file),
-            (std::pair<int, std::string>{1, "gifkit: Stream read error\ngifkit: " + file +
-                                                " is not an animated cursor: it does not begin "
-                                                "with a RIFF header of form ACON\n"}));
+            (std::pair<int, std::string>{1, "gifkit: Stream read error\n"
+                                            "gifkit: the data begins with \"GIF8\", not \"RIFF\"\n"}));
 }
 
 TEST(GifkitHelp, EachCommandHasItsHelpAndEveryLineFitsEightyColumns) {

@@ -1,14 +1,24 @@
 // Exceptions, message formatting, streams, lists, persistent objects and shared holders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#if defined(__unix__)
+#include <sys/resource.h>
+#endif
+
+#include "toolkit/core/byte_reader.h"
 #include "toolkit/core/exceptions.h"
 #include "toolkit/core/graphic.h"
 #include "toolkit/core/lists.h"
 #include "toolkit/core/persistent.h"
 #include "toolkit/core/streams.h"
+#include "tests/toolkit/test_graphic.h"
 
 using namespace tk;
 
@@ -120,6 +130,107 @@ TEST(FileStream, RoundTripAndOpenFailure) {
   EXPECT_THROW(TFileStream("/", FileMode::OpenRead), EFOpenError);  // a directory
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// The names in a folder, sorted.
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Content(const fs::path& file) {
+  const auto bytes = ReadWholeFile(file.string());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void Write(const fs::path& file, std::string_view text) {
+  WriteWholeFile(file.string(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+// A graphic whose saving writes 64 KiB, then fails.
+class TFailingGraphic : public testgraphic::TTestGraphic {
+ public:
+  void SaveStream(TStream& s) override {
+    s.WriteBuffer(std::string(65536, 'x').data(), 65536);
+    throw EWriteError();
+  }
+};
+
+// An exception's message, or "" when none is thrown.
+template <class F>
+std::string FailureOf(F&& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(AtomicFile, ReplacesTheFileWholeOrLeavesItAsItWas) {
+  const fs::path folder = fs::temp_directory_path() / "tk_atomic_test";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path file = folder / "out.bin";
+  Write(file, "first");
+  Write(file, "second");
+  EXPECT_EQ(Content(file), "second");
+  EXPECT_EQ(Listing(folder), std::vector<std::string>{"out.bin"});
+
+  // A save that fails half-way: the file as it was, no temporary file left.
+  TFailingGraphic failing;
+  EXPECT_EQ(FailureOf([&] { failing.SaveToFile(file.string()); }), "Stream write error");
+  EXPECT_EQ(Content(file), "second");
+  EXPECT_EQ(Listing(folder), std::vector<std::string>{"out.bin"});
+  testgraphic::TTestGraphic good;
+  good.text = "third";
+  good.SaveToFile(file.string());
+  EXPECT_EQ(Content(file), "third");
+
+  // The target is a folder that holds a file: the rename fails and says which file and why.
+  const fs::path taken = folder / "taken";
+  fs::create_directories(taken);
+  Write(taken / "inside", "kept");
+  const std::string failure = FailureOf([&] { Write(taken, "lost"); });
+  EXPECT_EQ(failure.rfind("Cannot write file " + taken.string() + ". ", 0), 0u) << failure;
+  EXPECT_EQ(Content(taken / "inside"), "kept");
+  EXPECT_EQ(Listing(folder), (std::vector<std::string>{"out.bin", "taken"}));
+  // A folder that does not exist.
+  EXPECT_EQ(FailureOf([&] { Write(folder / "none" / "x.bin", ""); }),
+            "Cannot create file " + (folder / "none" / "x.bin").string() + ". No such file or directory");
+  fs::remove_all(folder);
+}
+
+#if defined(__unix__)
+TEST(AtomicFile, AWriteTheSystemRefusesNamesTheFileAndTheReason) {
+  // A file size limit makes the system refuse the write after 8 KiB, as a full disk would.
+  const fs::path folder = fs::temp_directory_path() / "tk_atomic_limit_test";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path file = folder / "out.bin";
+  Write(file, "before");
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limit = old;
+  limit.rlim_cur = 8192;
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::string failure = FailureOf([&] { Write(file, std::string(65536, 'y')); });
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(failure, "Cannot write file " + file.string() + ". File too large");
+  EXPECT_EQ(Content(file), "before");
+  EXPECT_EQ(Listing(folder), std::vector<std::string>{"out.bin"});
+  fs::remove_all(folder);
+}
+#endif
+
 TEST(Lists, StringListHoldsAnyBytesAndChecksIndexes) {
   TStringList l;
   l.Add(std::string("a\0b", 3));
@@ -217,4 +328,38 @@ TEST(Persistent, LastResortNamesSourceAndTarget) {
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message(), "Cannot assign a nil to a TThing");
   }
+}
+
+TEST(ByteReader, PlainReadsZeroFillExactReadsFailWithAReason) {
+  const std::uint8_t bytes[] = {1, 2, 3, 4, 5};
+  ByteReader data(bytes, [](std::string reason) { throw EReadError(Reason{std::move(reason)}); });
+  EXPECT_EQ(data.ReadU16(), 0x0201);
+  EXPECT_EQ(data.ReadExactByte("a byte"), 3);
+  // A plain read takes what there is and reads the rest as zero.
+  std::uint8_t out[4] = {9, 9, 9, 9};
+  EXPECT_EQ(data.Read(out, 4), 2u);
+  EXPECT_EQ(out[1], 5);
+  EXPECT_EQ(out[2], 0);
+  EXPECT_TRUE(data.AtEnd());
+  // An exact read fails with the system's text and a reason naming the part.
+  data.Seek(3);
+  try {
+    data.ReadExactU32("the count");
+    FAIL() << "read past the end";
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), "Stream read error");
+    EXPECT_EQ(e.ReasonText(), "the count: 4 bytes needed at offset 3, 2 there");
+  }
+  EXPECT_EQ(data.Position(), 3u);  // a failed read moves nothing
+  // Parts have bounds of their own; a position may lie beyond the end, where nothing is read.
+  ByteReader part = data.At(1, 2, "a part");
+  EXPECT_EQ(part.ReadU32(), 0x0302u);
+  EXPECT_THROW(data.At(4, 2, "a part"), EReadError);
+  data.Skip(1000);
+  EXPECT_EQ(data.Position(), 1003u);
+  EXPECT_EQ(data.ReadByte(), 0);
+  EXPECT_EQ(data.Remaining(), 0u);
+  // The one message, whatever the reason.
+  EXPECT_EQ(EReadError(Reason{"why"}).Message(), "Stream read error");
+  EXPECT_TRUE(EReadError().ReasonText().empty());
 }

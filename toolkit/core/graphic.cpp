@@ -43,8 +43,9 @@ void TGraphic::LoadFromFile(const std::string& fileName) {
 }
 
 void TGraphic::SaveToFile(const std::string& fileName) {
-  TFileStream file(fileName, FileMode::Create);
+  TAtomicFileStream file(fileName);
   SaveStream(file);
+  file.Commit();
 }
 
 void TGraphic::SetModified(bool value) {

@@ -58,7 +58,8 @@ class TGraphic : public TPersistent {
   virtual void WriteStored(TStream& stream);
   // Slot 18: opens the file as a stream and calls LoadStream.
   virtual void LoadFromFile(const std::string& fileName);
-  // Slot 19: creates the file and calls SaveStream.
+  // Slot 19: creates the file and calls SaveStream. The file is written whole or not at all: a
+  // failure leaves the file as it was (TAtomicFileStream).
   virtual void SaveToFile(const std::string& fileName);
   // Slot 20.
   virtual void LoadStream(TStream& stream) = 0;

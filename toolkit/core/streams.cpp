@@ -10,10 +10,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <utility>
 
 namespace tk {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -187,10 +193,12 @@ std::size_t TReadOnlyMemoryStream::Write(const void*, std::size_t) {
 TFileStream::TFileStream(const std::string& name, FileMode mode) {
   int flags = mode == FileMode::OpenRead        ? O_RDONLY
               : mode == FileMode::OpenReadWrite ? O_RDWR
-                                                : O_RDWR | O_CREAT | O_TRUNC;
+              : mode == FileMode::Create        ? O_RDWR | O_CREAT | O_TRUNC
+                                                : O_RDWR | O_CREAT | O_EXCL;
   fd_ = ::open(name.c_str(), flags | kOpenFlags, 0644);
   if (fd_ < 0) {
-    throw EFOpenError(Format(mode == FileMode::Create ? SFCreateError : SFOpenError, {name}) +
+    const bool create = mode == FileMode::Create || mode == FileMode::CreateNew;
+    throw EFOpenError(Format(create ? SFCreateError : SFOpenError, {name}) +
                       ". " + std::strerror(errno));
   }
   struct stat st;
@@ -221,6 +229,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
   while (done < count) {
     ssize_t r = ::read(fd_, static_cast<char*>(buffer) + done, count - done);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) lastError_ = errno;
     if (r <= 0) break;
     done += static_cast<std::size_t>(r);
   }
@@ -232,10 +241,18 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   while (done < count) {
     ssize_t r = ::write(fd_, static_cast<const char*>(buffer) + done, count - done);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) lastError_ = errno;
     if (r <= 0) break;
     done += static_cast<std::size_t>(r);
   }
   return done;
+}
+
+int TFileStream::Close() {
+  if (fd_ < 0) return 0;
+  const int r = ::close(fd_);
+  fd_ = -1;
+  return r == 0 ? 0 : errno;
 }
 
 void TFileStream::SetSize(std::int64_t size) {
@@ -250,9 +267,71 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& name) {
   return bytes;
 }
 
+// ---- TAtomicFileStream
+
+TAtomicFileStream::TAtomicFileStream(const std::string& name) : name_(name) {
+  // The temporary file lies beside the target, so that the rename stays within one file system;
+  // a random part keeps two writers of one target apart.
+  const fs::path target(name);
+  std::random_device device;
+  std::mt19937_64 random((std::uint64_t{device()} << 32) ^
+                         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0;; ++attempt) {
+    char part[24];
+    std::snprintf(part, sizeof part, ".%016llx.tmp", static_cast<unsigned long long>(random()));
+    std::string hidden = ".";
+    hidden.append(target.filename().string()).append(part);
+    fs::path temporary = target;
+    temporary.replace_filename(hidden);
+    try {
+      file_ = std::make_unique<TFileStream>(temporary.string(), FileMode::CreateNew);
+      temporary_ = temporary.string();
+      return;
+    } catch (const EFOpenError& e) {
+      std::error_code ec;
+      if (attempt < 8 && fs::exists(temporary, ec)) continue;
+      // The same failure, told of the target: the reason follows the file name.
+      const std::string said = Format(SFCreateError, {temporary.string()});
+      const std::string reason = e.Message().rfind(said, 0) == 0 ? e.Message().substr(said.size()) : "";
+      throw EFOpenError(Format(SFCreateError, {name}) + reason);
+    }
+  }
+}
+
+TAtomicFileStream::~TAtomicFileStream() {
+  if (committed_) return;
+  file_.reset();
+  std::error_code ec;
+  fs::remove(temporary_, ec);
+}
+
+void TAtomicFileStream::FailWrite(int error) const {
+  throw EWriteError(Format(SFWriteError, {name_}) + ". " +
+                    (error != 0 ? std::strerror(error) : "The file system takes no more bytes"));
+}
+
+std::size_t TAtomicFileStream::Write(const void* buffer, std::size_t count) {
+  const std::size_t done = file_->Write(buffer, count);
+  if (done != count) FailWrite(file_->LastError());
+  return done;
+}
+
+void TAtomicFileStream::Commit() {
+  if (committed_) return;
+  if (const int error = file_->Close()) FailWrite(error);
+  std::error_code ec;
+  // The file keeps the permissions of the one it replaces.
+  const fs::file_status status = fs::status(name_, ec);
+  if (!ec && fs::is_regular_file(status)) fs::permissions(temporary_, status.permissions(), ec);
+  fs::rename(temporary_, name_, ec);
+  if (ec) throw EWriteError(Format(SFWriteError, {name_}) + ". " + ec.message());
+  committed_ = true;
+}
+
 void WriteWholeFile(const std::string& name, std::span<const std::uint8_t> bytes) {
-  TFileStream file(name, FileMode::Create);
+  TAtomicFileStream file(name);
   file.WriteBuffer(bytes.data(), bytes.size());
+  file.Commit();
 }
 
 }  // namespace tk

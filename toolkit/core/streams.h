@@ -110,7 +110,8 @@ class TReadOnlyMemoryStream : public TStream {
   std::int64_t position_ = 0;
 };
 
-enum class FileMode { OpenRead, OpenReadWrite, Create };
+// Create truncates a file that exists; CreateNew fails when the file exists.
+enum class FileMode { OpenRead, OpenReadWrite, Create, CreateNew };
 
 // A stream over a file, closed when the stream goes. Opening fails with EFOpenError.
 class TFileStream : public TStream {
@@ -124,12 +125,49 @@ class TFileStream : public TStream {
   std::size_t Write(const void* buffer, std::size_t count) override;
   void SetSize(std::int64_t size) override;
 
+  // Closes the file at once; the system's error number when that fails (a write it had
+  // delayed), else 0. The stream can do nothing more after it.
+  int Close();
+  // The system's error number of the last read or write that did less than asked, else 0.
+  int LastError() const { return lastError_; }
+
  private:
   int fd_ = -1;
+  int lastError_ = 0;
+};
+
+// A file written whole or not at all. The bytes go to a new temporary file in the target's
+// folder, and Commit renames it over the target. Without Commit (a failure on the way), the
+// temporary file is removed and the target stays as it was. Creating the temporary file fails
+// with EFOpenError "Cannot create file %s", a write or the commit with EWriteError "Cannot write
+// file %s", each naming the target and adding the system's reason ("No space left on device").
+class TAtomicFileStream : public TStream {
+ public:
+  explicit TAtomicFileStream(const std::string& name);
+  ~TAtomicFileStream() override;
+
+  std::int64_t Size() const override { return file_->Size(); }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override { return file_->Seek(offset, origin); }
+  std::size_t Read(void* buffer, std::size_t count) override { return file_->Read(buffer, count); }
+  // Writes all bytes or fails with EWriteError.
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  void SetSize(std::int64_t size) override { file_->SetSize(size); }
+
+  // Closes the temporary file and puts it in the target's place.
+  void Commit();
+
+ private:
+  [[noreturn]] void FailWrite(int error) const;
+
+  std::string name_;
+  std::string temporary_;
+  std::unique_ptr<TFileStream> file_;
+  bool committed_ = false;
 };
 
 // The whole content of a file; fails with EFOpenError or EReadError.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& name);
+// Writes a file whole or not at all (TAtomicFileStream).
 void WriteWholeFile(const std::string& name, std::span<const std::uint8_t> bytes);
 
 }  // namespace tk

@@ -25,6 +25,11 @@ int Decode(const std::vector<std::string>& arguments) {
                                               std::to_string(count - 1);
   gif::TGIFFrame& frame = gifkit::WithContext(
       file + " holds " + frames, [&]() -> gif::TGIFFrame& { return picture.FrameAt(index); });
+  // A frame without pixels makes a bitmap file image that no bitmap reader takes.
+  const gif::TGIFItem& item = *frame.Encoded;
+  if (item.ItemWidth == 0 || item.ItemHeight == 0)
+    throw tk::EInvalidGraphicOperation(
+        tk::Format(gif::SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
   tk::TMemoryStream image;
   frame.DecodeToDIB(image);
   tk::WriteWholeFile(args.positional[1], image.Bytes());
