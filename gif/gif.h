@@ -62,8 +62,34 @@ struct GifColorTable {
   struct Entry {
     std::uint8_t Red = 0, Green = 0, Blue = 0;
   };
+  // The 256 entries. A copy of a table shares them until one of the two is changed, so that the
+  // frames of a picture that use its global table hold no copy of their own; a table that never
+  // had entries holds none (they read as black).
+  class EntryArray {
+   public:
+    static constexpr std::size_t size() { return 256; }
+    const Entry& operator[](std::size_t i) const { return Get()[i]; }
+    Entry& operator[](std::size_t i) { return Own()[i]; }
+    const Entry* data() const { return Get().data(); }
+    Entry* data() { return Own().data(); }
+    const Entry* begin() const { return data(); }
+    const Entry* end() const { return data() + size(); }
+
+   private:
+    using Array = std::array<Entry, 256>;
+    const Array& Get() const {
+      static const Array black{};
+      return shared_ ? *shared_ : black;
+    }
+    Array& Own() {
+      if (!shared_ || shared_.use_count() > 1) shared_ = std::make_shared<Array>(Get());
+      return *shared_;
+    }
+    std::shared_ptr<Array> shared_;
+  };
+
   std::int32_t Count = 0;  // 0..256; 0 = no table
-  std::array<Entry, 256> Entries{};
+  EntryArray Entries;
 
   // Entry i as a colour: red | green << 8 | blue << 16.
   TColor Color(int i) const {
