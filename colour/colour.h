@@ -2,6 +2,7 @@
 // 24 bits in a memory stream; the 8-bit form is made by one of six reduction methods.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "toolkit/device/bitmap.h"
 #include "toolkit/device/gdi.h"
+#include "toolkit/device/pixel_view.h"
 #include "toolkit/core/streams.h"
 
 namespace colour {
@@ -49,6 +51,20 @@ tk::BITMAPINFOHEADER BuildInfoHeader(tk::HBITMAP bitmap, TPixelFormat format);
 // A whole device-independent bitmap file of the format (file header, info header, colour table,
 // pixels read out by the platform with the palette realised). Its size is the file's length.
 std::vector<std::uint8_t> GrabDIB(tk::HBITMAP bitmap, tk::HPALETTE palette, TPixelFormat format);
+
+// A bitmap reduced to 8 bits by a method: the info header of the result (colours important set
+// by the method), its 256-entry palette, and the 24-bit read-out whose memory holds the reduced
+// rows, bottom row first.
+struct ReducedImage {
+  tk::BITMAPINFOHEADER header;
+  std::array<tk::RGBQUAD, 256> palette{};
+  std::vector<std::uint8_t> work;
+  tk::ConstPixelView Rows() const;
+};
+
+// The bitmap's 24-bit read-out reduced in place by the method. A method outside 0..5 shows
+// "Function not yet implemented" and ends with a silent abort (tk::EAbort).
+ReducedImage ReduceBitmap(tk::TBitmap& bitmap, ReductionMethod method);
 
 // The bitmap as a device-independent bitmap file of the format (pf1bit, pf4bit, pf8bit or
 // pf24bit), in a new stream positioned at 0. A bitmap already in that format saves itself

@@ -17,35 +17,72 @@ namespace cursor {
 
 namespace {
 
-[[noreturn]] void ReadError() { throw tk::EReadError(); }
+void FailRead(std::string reason) { throw tk::EReadError(tk::Reason{std::move(reason)}); }
+
+[[noreturn]] void ReadError(std::string reason) { FailRead(std::move(reason)); throw tk::EReadError(); }
+
+// Four bytes of an identifier as text, those that are no letters as dots.
+std::string Printable(const char* id) {
+  std::string text(id, 4);
+  for (char& c : text)
+    if (c < 0x20 || c > 0x7E) c = '.';
+  return text;
+}
+
+// Runs a chunk operation on the stream's bytes from its position; the stream goes on from where
+// the operation left off.
+template <class Operation>
+bool OnStream(tk::TMemoryStream& stream, Operation operation) {
+  tk::ByteReader data(stream.Bytes(), FailRead);
+  data.Seek(static_cast<std::uint64_t>(stream.Position()));
+  const bool done = operation(data);
+  stream.SetPosition(static_cast<std::int64_t>(data.Position()));
+  return done;
+}
 
 }  // namespace
 
 // ---- RIFF chunks
 
-bool ReadChunkHeader(tk::TStream& stream, TChunkHeader& header) {
+bool ReadChunkHeader(tk::ByteReader& data, TChunkHeader& header) {
   std::uint8_t bytes[8];
-  if (stream.Read(bytes, sizeof bytes) != sizeof bytes) return false;
+  if (data.Read(bytes, sizeof bytes) != sizeof bytes) return false;
   std::memcpy(header.Id.data(), bytes, 4);
   header.Size = tk::LoadU32(bytes, 4);
   return true;
 }
 
-bool ReadChunkData(tk::TStream& stream, const TChunkHeader& header, std::vector<std::uint8_t>& data) {
-  if (stream.Remaining() < header.Size) return false;
-  data.resize(header.Size);
-  if (!data.empty() && stream.Read(data.data(), data.size()) != data.size()) return false;
-  return stream.Seek(header.Size % 2, tk::SeekOrigin::Current) != -1;
+bool ReadChunkData(tk::ByteReader& data, const TChunkHeader& header, std::vector<std::uint8_t>& out) {
+  if (data.Remaining() < header.Size) return false;
+  out.resize(header.Size);
+  data.Read(out.data(), out.size());
+  data.Skip(header.Size % 2);
+  return true;
 }
 
-bool ReadChunkPart(tk::TStream& stream, const TChunkHeader& header, std::span<std::uint8_t> destination) {
+bool ReadChunkPart(tk::ByteReader& data, const TChunkHeader& header, std::span<std::uint8_t> destination) {
   const std::size_t n = std::min<std::size_t>(header.Size, destination.size());
-  if (stream.Read(destination.data(), n) != n) return false;
-  return stream.Seek(PadToEven(header.Size) - static_cast<std::int64_t>(n), tk::SeekOrigin::Current) != -1;
+  if (data.Read(destination.data(), n) != n) return false;
+  data.Skip(static_cast<std::uint64_t>(PadToEven(header.Size)) - n);
+  return true;
 }
 
-bool SkipChunk(tk::TStream& stream, const TChunkHeader& header) {
-  return stream.Seek(PadToEven(header.Size), tk::SeekOrigin::Current) != -1;
+bool SkipChunk(tk::ByteReader& data, const TChunkHeader& header) {
+  data.Skip(static_cast<std::uint64_t>(PadToEven(header.Size)));
+  return true;
+}
+
+bool ReadChunkHeader(tk::TMemoryStream& stream, TChunkHeader& header) {
+  return OnStream(stream, [&](tk::ByteReader& data) { return ReadChunkHeader(data, header); });
+}
+bool ReadChunkData(tk::TMemoryStream& stream, const TChunkHeader& header, std::vector<std::uint8_t>& out) {
+  return OnStream(stream, [&](tk::ByteReader& data) { return ReadChunkData(data, header, out); });
+}
+bool ReadChunkPart(tk::TMemoryStream& stream, const TChunkHeader& header, std::span<std::uint8_t> destination) {
+  return OnStream(stream, [&](tk::ByteReader& data) { return ReadChunkPart(data, header, destination); });
+}
+bool SkipChunk(tk::TMemoryStream& stream, const TChunkHeader& header) {
+  return OnStream(stream, [&](tk::ByteReader& data) { return SkipChunk(data, header); });
 }
 
 int ColorsFromBitCount(int bits) { return tk::ColorsOfDepth(bits); }
@@ -103,7 +140,8 @@ struct TAnimatedCursorImage::Reading {
   void GivePicture(TIconFrame& frame, const TChunkHeader& chunk, std::unique_ptr<tk::TIcon> picture,
                    bool fromIconFile, tk::TPoint hotspot) {
     pictureBytes += std::int64_t{chunk.Size} + kPictureUpkeep;
-    if (pictureBytes > kMaxPictureBytes) ReadError();
+    if (pictureBytes > kMaxPictureBytes)
+      ReadError("the pictures would take more than " + std::to_string(kMaxPictureBytes) + " bytes");
     frame.Picture = std::move(picture);
     frame.FromIconFile = fromIconFile;
     frame.ChunkHead = chunk;
@@ -134,33 +172,37 @@ void TAnimatedCursorImage::ReadCursorFile(const std::string& fileName) {
 
 void TAnimatedCursorImage::ReadCursor(tk::TMemoryStream& stream) {
   stream.SetPosition(0);
+  tk::ByteReader data(stream.Bytes(), FailRead);
   TChunkHeader chunk;
-  if (!ReadChunkHeader(stream, chunk) || !chunk.Is("RIFF")) ReadError();
+  if (!ReadChunkHeader(data, chunk)) ReadError("the data ends inside the RIFF header");
+  if (!chunk.Is("RIFF")) ReadError("the data begins with \"" + Printable(chunk.Id.data()) + "\", not \"RIFF\"");
   char form[4];
-  if (stream.Read(form, 4) != 4 || std::string_view(form, 4) != "ACON") ReadError();
+  if (data.Read(form, 4) != 4) ReadError("the data ends before the RIFF form");
+  if (std::string_view(form, 4) != "ACON") ReadError("the RIFF form is \"" + Printable(form) + "\", not \"ACON\"");
   ClearFrames();
 
   Reading reading;
-  reading.frameLimit = stream.Size() / 4;
-  while (ReadChunkHeader(stream, chunk)) {
+  reading.frameLimit = static_cast<std::int64_t>(data.Size() / 4);
+  while (ReadChunkHeader(data, chunk)) {
     if (chunk.Is("anih")) {
       // A longer record keeps its first 36 bytes; a shorter one leaves the rest zero.
       std::array<std::uint8_t, TAniHeader::kSize> bytes{};
-      const bool complete = ReadChunkPart(stream, chunk, bytes);
+      const bool complete = ReadChunkPart(data, chunk, bytes);
       header_ = TAniHeader::FromBytes(bytes);
       if (!complete) break;
-      if ((header_.Flags & AF_ICON) == 0 || header_.StepCount == 0) ReadError();
+      if ((header_.Flags & AF_ICON) == 0) ReadError("an \"anih\" header whose frames are not icons");
+      if (header_.StepCount == 0) ReadError("an \"anih\" header of no steps");
       for (std::int32_t f = 0; f < header_.FrameCount && FrameCount() < reading.frameLimit; ++f)
         reading.Append(frames_, f, header_.DisplayRate);
     } else if (chunk.Is("rate") || chunk.Is("seq ")) {
       // Value i of the chunk goes to the i-th frame not yet given one of this kind.
-      std::vector<std::uint8_t> data;
-      if (!ReadChunkData(stream, chunk, data)) break;
+      std::vector<std::uint8_t> values;
+      if (!ReadChunkData(data, chunk, values)) break;
       const bool rate = chunk.Is("rate");
       std::int64_t& next = rate ? reading.nextRate : reading.nextSequence;
-      for (std::size_t at = 0; at + 4 <= data.size(); at += 4, ++next) {
+      for (std::size_t at = 0; at + 4 <= values.size(); at += 4, ++next) {
         if (next >= FrameCount()) continue;
-        const auto value = static_cast<std::int32_t>(tk::LoadU32(data, at));
+        const auto value = static_cast<std::int32_t>(tk::LoadU32(values, at));
         const auto index = static_cast<std::size_t>(next);
         if (rate)
           frames_[index]->Rate = value;
@@ -170,36 +212,38 @@ void TAnimatedCursorImage::ReadCursor(tk::TMemoryStream& stream) {
     } else if (chunk.Is("LIST")) {
       std::int64_t remaining = PadToEven(chunk.Size);
       char type[4];
-      if (stream.Read(type, 4) != 4) break;
+      if (data.Read(type, 4) != 4) break;
       remaining -= 4;
       const std::string_view listType(type, 4);
       if (listType == "fram")
-        ReadFrameList(stream, remaining, reading);
+        ReadFrameList(data, remaining, reading);
       else if (listType == "INFO")
-        ReadInfoList(stream, remaining);
-      else if (stream.Seek(remaining, tk::SeekOrigin::Current) == -1)
+        ReadInfoList(data, remaining);
+      else if (static_cast<std::int64_t>(data.Position()) + remaining < 0)
         break;
-    } else if (!SkipChunk(stream, chunk)) {
+      else
+        data.Seek(static_cast<std::uint64_t>(static_cast<std::int64_t>(data.Position()) + remaining));
+    } else if (!SkipChunk(data, chunk)) {
       break;
     }
   }
 
   std::erase_if(frames_, [](const std::unique_ptr<TIconFrame>& frame) { return !frame->Picture; });
   header_.StepCount = FrameCount();
-  if (header_.StepCount == 0) ReadError();
+  if (header_.StepCount == 0) ReadError("no frame with a picture");
 }
 
 // The sub-chunks of a "fram" list. A sub-chunk that cannot be read, or an "icon" that holds no
 // icon, ends the list where it stands: what follows is read as top-level chunks.
-void TAnimatedCursorImage::ReadFrameList(tk::TMemoryStream& stream, std::int64_t remaining, Reading& reading) {
+void TAnimatedCursorImage::ReadFrameList(tk::ByteReader& data, std::int64_t remaining, Reading& reading) {
   TChunkHeader chunk;
   while (remaining >= 8) {
-    if (!ReadChunkHeader(stream, chunk)) return;
+    if (!ReadChunkHeader(data, chunk)) return;
     remaining -= 8;
     if (chunk.Is("icon")) {
       bool fromIconFile = false;
       tk::TPoint hotspot;
-      std::unique_ptr<tk::TIcon> icon = ReadIconChunk(stream, chunk.Size, fromIconFile, hotspot);
+      std::unique_ptr<tk::TIcon> icon = ReadIconChunk(data, chunk.Size, fromIconFile, hotspot);
       if (!icon) return;
       // Every frame showing this icon gets a picture of its own.
       std::vector<std::size_t> matches;
@@ -221,38 +265,37 @@ void TAnimatedCursorImage::ReadFrameList(tk::TMemoryStream& stream, std::int64_t
         reading.GivePicture(*frames_[matches[k]], chunk, std::move(picture), fromIconFile, hotspot);
       }
       ++reading.iconNumber;
-    } else if (!SkipChunk(stream, chunk)) {
+    } else if (!SkipChunk(data, chunk)) {
       return;
     }
     remaining -= PadToEven(chunk.Size);
   }
 }
 
-void TAnimatedCursorImage::ReadInfoList(tk::TMemoryStream& stream, std::int64_t remaining) {
+void TAnimatedCursorImage::ReadInfoList(tk::ByteReader& data, std::int64_t remaining) {
   TChunkHeader chunk;
   while (remaining >= 8) {
-    if (!ReadChunkHeader(stream, chunk)) return;
+    if (!ReadChunkHeader(data, chunk)) return;
     remaining -= 8;
     if (chunk.Is("INAM") || chunk.Is("IART")) {
       if (remaining < chunk.Size) return;
       std::array<char, 256>& text = chunk.Is("INAM") ? title_ : author_;
       text.fill(0);
       // At most 255 bytes, so that a terminating zero remains.
-      if (!ReadChunkPart(stream, chunk, std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size() - 1)))
+      if (!ReadChunkPart(data, chunk, std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size() - 1)))
         return;
-    } else if (!SkipChunk(stream, chunk)) {
+    } else if (!SkipChunk(data, chunk)) {
       return;
     }
     remaining -= PadToEven(chunk.Size);
   }
 }
 
-std::unique_ptr<tk::TIcon> TAnimatedCursorImage::ReadIconChunk(tk::TMemoryStream& stream, std::uint32_t size,
+std::unique_ptr<tk::TIcon> TAnimatedCursorImage::ReadIconChunk(tk::ByteReader& data, std::uint32_t size,
                                                                bool& fromIconFile, tk::TPoint& hotspot) {
-  if (stream.Remaining() < size) ReadError();
-  const auto* start = stream.Memory() + stream.Position();
-  std::vector<std::uint8_t> file(start, start + size);
-  stream.Seek(PadToEven(size), tk::SeekOrigin::Current);
+  const std::span<const std::uint8_t> chunk = data.Take(size, "\"icon\" chunk");
+  std::vector<std::uint8_t> file(chunk.begin(), chunk.end());
+  data.Skip(size % 2);
 
   hotspot = tk::TPoint{};
   fromIconFile = file.size() >= 4 && tk::LoadU16(file, 2) == 1;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/core/byte_reader.h"
 #include "toolkit/device/colors.h"
 #include "toolkit/core/handles.h"
 #include "toolkit/device/icon.h"
@@ -40,17 +41,23 @@ struct TChunkHeader {
 // n + (n mod 2), the remainder taking the sign of n (-3 gives -4): a chunk's size with its pad.
 constexpr std::int64_t PadToEven(std::int64_t n) { return n + n % 2; }
 
-// Each returns whether it succeeded; none reads beyond the stream or moves backwards.
+// Each returns whether it succeeded; none reads beyond the data or moves backwards. They work on
+// the toolkit's bounded reader; the forms on a memory stream work on its bytes from its position
+// and leave the stream where the reading left off.
 // Reads 8 bytes.
-bool ReadChunkHeader(tk::TStream& stream, TChunkHeader& header);
+bool ReadChunkHeader(tk::ByteReader& data, TChunkHeader& header);
+bool ReadChunkHeader(tk::TMemoryStream& stream, TChunkHeader& header);
 // Reads the chunk's data into data (resized to the chunk size) and skips the pad byte. Fails,
-// reading nothing, when the stream does not hold the whole chunk.
-bool ReadChunkData(tk::TStream& stream, const TChunkHeader& header, std::vector<std::uint8_t>& data);
+// reading nothing, when the data does not hold the whole chunk.
+bool ReadChunkData(tk::ByteReader& data, const TChunkHeader& header, std::vector<std::uint8_t>& out);
+bool ReadChunkData(tk::TMemoryStream& stream, const TChunkHeader& header, std::vector<std::uint8_t>& out);
 // Reads the first min(size, destination size) bytes of the data into the destination and skips
 // the rest of the chunk with its pad byte.
-bool ReadChunkPart(tk::TStream& stream, const TChunkHeader& header, std::span<std::uint8_t> destination);
+bool ReadChunkPart(tk::ByteReader& data, const TChunkHeader& header, std::span<std::uint8_t> destination);
+bool ReadChunkPart(tk::TMemoryStream& stream, const TChunkHeader& header, std::span<std::uint8_t> destination);
 // Moves past the chunk's data and pad byte.
-bool SkipChunk(tk::TStream& stream, const TChunkHeader& header);
+bool SkipChunk(tk::ByteReader& data, const TChunkHeader& header);
+bool SkipChunk(tk::TMemoryStream& stream, const TChunkHeader& header);
 
 // The colour count of an image's bits per pixel: 1 gives 2, 4 gives 16, 8 gives 256, else 0.
 int ColorsFromBitCount(int bits);
@@ -153,10 +160,10 @@ class TAnimatedCursorImage : public tk::TPersistent {
   struct Reading;
   // An "icon" chunk of the given size at the stream's position: the icon or none, with the
   // icon-file flag and the hotspot.
-  std::unique_ptr<tk::TIcon> ReadIconChunk(tk::TMemoryStream& stream, std::uint32_t size, bool& fromIconFile,
+  std::unique_ptr<tk::TIcon> ReadIconChunk(tk::ByteReader& data, std::uint32_t size, bool& fromIconFile,
                                            tk::TPoint& hotspot);
-  void ReadFrameList(tk::TMemoryStream& stream, std::int64_t remaining, Reading& reading);
-  void ReadInfoList(tk::TMemoryStream& stream, std::int64_t remaining);
+  void ReadFrameList(tk::ByteReader& data, std::int64_t remaining, Reading& reading);
+  void ReadInfoList(tk::ByteReader& data, std::int64_t remaining);
 
   TAniHeader header_;
   std::array<char, 256> title_{};

@@ -90,9 +90,9 @@ void TGIFFrame::EncodeBitmap() {
     return EncodeFromRows(tk::ViewOf(*BuiltBitmap->Handle()));
   const colour::ReductionMethod method =
       GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
-  std::unique_ptr<tk::TMemoryStream> dib = colour::BitmapToDIBStream(*BuiltBitmap, tk::pf8bit, method);
+  const colour::ReducedImage reduced = colour::ReduceBitmap(*BuiltBitmap, method);
   if (method == colour::ReductionMethod::ReduceGray) GrayOnly = true;
-  EncodeFromDIB(*dib);
+  EncodeFromRows(reduced.Rows());
 }
 
 void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cursor/cursor.h"
+#include "gif/format.h"
 #include "gif/gif.h"
 #include "toolkit/device/bitmap.h"
 #include "toolkit/core/screen.h"
@@ -36,8 +37,8 @@ bool TExtension::IsLoopExtension() const {
   // The identifier is compared over as many bytes as the size byte gives, but never beyond the
   // 11 bytes the header holds.
   std::size_t compared = std::min<std::size_t>(Header[0], 11);
-  if (std::memcmp(Header.data() + 1, "NETSCAPE2.0", compared) != 0 &&
-      std::memcmp(Header.data() + 1, "ANIMEXTS1.0", compared) != 0)
+  if (std::memcmp(Header.data() + 1, kNetscapeLoop.data(), compared) != 0 &&
+      std::memcmp(Header.data() + 1, kAnimExtsLoop.data(), compared) != 0)
     return false;
   const std::string& first = (*Lines)[0];
   return first.size() >= 3 && first[0] == 1;
@@ -49,17 +50,12 @@ std::uint16_t TExtension::LoopCount() const {
                                     static_cast<std::uint8_t>(first[2]) << 8);
 }
 
-namespace {
-
-// The last extension of a kind in a list (searched from its end), or null.
 TExtension* FindExtension(const TExtensionList* list, TExtensionKind kind) {
   if (!list) return nullptr;
   for (int i = list->Count() - 1; i >= 0; --i)
-    if (list->At(i)->Kind == kind) return list->At(i);
+    if (list->At(i) && list->At(i)->Kind == kind) return list->At(i);
   return nullptr;
 }
-
-}  // namespace
 
 // ---- TGIFFrame
 

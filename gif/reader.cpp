@@ -2,17 +2,17 @@
 // keep their LZW data as read; pixels are decoded only when a frame's bitmap is needed.
 #include "gif/reader.h"
 
+#include "gif/format.h"
+
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gif {
 
 namespace {
 
-constexpr std::uint8_t kExtensionIntroducer = 0x21;
-constexpr std::uint8_t kImageSeparator = 0x2C;
-constexpr std::uint8_t kTrailer = 0x3B;
 constexpr int kMaxLoopCount = 30000;
 
 // The three bytes match the text, letters compared without regard to case.
@@ -24,8 +24,25 @@ bool SameText(const std::uint8_t* bytes, std::string_view text) {
   return true;
 }
 
-[[noreturn]] void Fail(std::string_view message) {
-  throw tk::EInvalidGraphicOperation(std::string(message));
+[[noreturn]] void Fail(std::string_view message, std::string reason) {
+  throw tk::EInvalidGraphicOperation(std::string(message), tk::Reason{std::move(reason)});
+}
+
+// Bytes as they stand in a reason: letters as they are, others in hexadecimal.
+std::string Shown(const std::uint8_t* bytes, std::size_t count) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned c = bytes[i];
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      text += "\\x";
+      text += kHex[c >> 4];
+      text += kHex[c & 15];
+    }
+  }
+  return text;
 }
 
 }  // namespace
@@ -46,34 +63,19 @@ std::unique_ptr<tk::TStringList> ReadSubBlocks(GifBuffer& data) {
 std::unique_ptr<TExtension> ReadExtension(GifBuffer& data) {
   auto extension = std::make_unique<TExtension>();
   std::uint8_t label = data.ReadByte();
-  // The fixed parts are read by these counts whatever their size byte says.
-  switch (label) {
-    case 0xF9:
-      extension->Kind = ekGraphicControl;
-      data.Read(extension->Header.data(), 6);
-      break;
-    case 0xFE:
-      extension->Kind = ekComment;
-      extension->Lines = ReadSubBlocks(data);
-      break;
-    case 0x01:
-      extension->Kind = ekPlainText;
-      data.Read(extension->Header.data(), 13);
-      extension->Lines = ReadSubBlocks(data);
-      break;
-    case 0xFF:
-      extension->Kind = ekApplication;
-      data.Read(extension->Header.data(), 12);
-      extension->Lines = ReadSubBlocks(data);
-      break;
-    default:
-      // Extensions of other labels have the general layout, a sub-block chain. Damage-tolerant
-      // reading skips them as other decoders do; strict reading refuses them.
-      if (!TolerateDamage)
-        throw tk::EInvalidGraphicOperation(tk::Format(SUnknownExtension, {std::int64_t{label}}));
-      ReadSubBlocks(data);
-      return nullptr;
+  const std::optional<TExtensionKind> kind = KindOfLabel(label);
+  if (!kind) {
+    // Extensions of other labels have the general layout, a sub-block chain. Damage-tolerant
+    // reading skips them as other decoders do; strict reading refuses them.
+    if (!TolerateDamage)
+      throw tk::EInvalidGraphicOperation(tk::Format(SUnknownExtension, {std::int64_t{label}}));
+    ReadSubBlocks(data);
+    return nullptr;
   }
+  // The fixed part is read by its kind's count whatever its size byte says.
+  extension->Kind = *kind;
+  data.Read(extension->Header.data(), ExtensionHeaderBytes[*kind]);
+  if (HasSubBlocks(*kind)) extension->Lines = ReadSubBlocks(data);
   return extension;
 }
 
@@ -107,39 +109,41 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
   DataDamaged = false;
   try {
     std::uint8_t desc[9];
-    data.ReadExact(desc, sizeof desc);
+    data.ReadExact(desc, sizeof desc, "image descriptor");
     const std::uint8_t packed = desc[8];
-    IsInterlaced = (packed & 0x40) != 0;
-    if (packed & 0x80) {
-      item.BitDepth = static_cast<std::uint8_t>((packed & 7) + 1);
+    IsInterlaced = (packed & kInterlaceFlag) != 0;
+    if (packed & kColorTableFlag) {
+      item.BitDepth = static_cast<std::uint8_t>((packed & kTableSizeBits) + 1);
       OwnColorTable = true;
       item.ColorTable.Count = 1 << item.BitDepth;
-      data.ReadExact(item.ColorTable.Entries.data(), 3 * static_cast<std::size_t>(item.ColorTable.Count));
+      data.ReadExact(item.ColorTable.Entries.data(), 3 * static_cast<std::size_t>(item.ColorTable.Count),
+                     "local colour table");
     } else {
       OwnColorTable = false;
       item.ColorTable = GifColorTable{};
     }
 
     // The code size byte and the complete sub-blocks that follow, copied as they stand.
-    const std::uint8_t* begin = data.Here();
-    const std::uint8_t codeSize = data.ReadExactByte();
-    const std::uint8_t* copied = data.Here();
+    const std::span<const std::uint8_t> begin = data.Rest();
+    const std::uint8_t codeSize = data.ReadExactByte("LZW code size");
+    std::size_t copied = 1;
     bool missingTerminator = data.AtEnd();  // a length byte missing at the end reads as 0
     while (!data.AtEnd()) {
-      std::size_t length = *data.Here();
-      data.Skip(1);
+      const std::size_t length = data.ReadByte();
       if (length > data.Remaining()) {
         DataDamaged = true;
         break;
       }
       data.Skip(length);
-      copied = data.Here();
+      copied += 1 + length;
       if (length == 0) break;
     }
-    item.PixelData->Reserve(static_cast<std::size_t>(copied - begin) + 1);
-    item.PixelData->WriteBuffer(begin, static_cast<std::size_t>(copied - begin));
+    item.PixelData->Reserve(copied + 1);
+    item.PixelData->WriteBuffer(begin.first(copied));
     if (missingTerminator) item.PixelData->WriteU8(0);
-    if (DataDamaged && !TolerateDamage) Fail(tk::SReadError);
+    if (DataDamaged && !TolerateDamage)
+      Fail(tk::SReadError, "the image data announces a sub-block longer than the " +
+                               std::to_string(data.Remaining()) + " bytes left");
     item.PixelData->SetPosition(0);
 
     const TGIFImage& picture = *ParentImage;
@@ -160,14 +164,14 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
     if (ExtBlocks) {
       for (const auto& extension : *ExtBlocks) {
         if (extension->Kind != ekGraphicControl) continue;
-        if (extension->Packed() & 1) {
+        if (extension->Packed() & kTransparentFlag) {
           if (extension->TransparentIndex() < item.ColorTable.Count)
             TransColor = item.ColorTable.Color(extension->TransparentIndex());
         } else {
           TransColor = NoColor;
         }
         DelayMs = static_cast<std::uint16_t>(std::max<int>(DelayMs, extension->Delay() * 10));
-        Disposal = static_cast<std::uint8_t>((extension->Packed() >> 2) & 7);
+        Disposal = static_cast<std::uint8_t>((extension->Packed() >> kDisposalShift) & 7);
       }
     }
   } catch (...) {
@@ -179,7 +183,9 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
 void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decodeFirst) {
   Reset();
   // The whole GIF is taken in one exact read; all parsing works on that buffer.
-  if (byteCount < 0 || byteCount > stream.Remaining()) throw tk::EReadError();
+  if (byteCount < 0 || byteCount > stream.Remaining())
+    throw tk::EReadError(tk::Reason{"a GIF of " + std::to_string(byteCount) + " bytes asked for, " +
+                                    std::to_string(stream.Remaining()) + " in the stream"});
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(byteCount));
   stream.ReadBuffer(buffer.data(), buffer.size());
 
@@ -188,19 +194,20 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
     TGIFData& screen = *ScreenData;
     std::uint8_t header[6];
     data.Read(header, sizeof header);
-    if (!SameText(header, "GIF")) Fail(SUnknownVersion);
+    if (!SameText(header, "GIF")) Fail(SUnknownVersion, "signature \"" + Shown(header, 3) + "\"");
     if (SameText(header + 3, GifVersionTexts[1])) GifVersion = 1;
     else if (SameText(header + 3, GifVersionTexts[2])) GifVersion = 2;
-    else Fail(SUnknownVersion);
+    else Fail(SUnknownVersion, "version \"" + Shown(header + 3, 3) + "\"");
 
     std::uint8_t lsd[7];
     data.Read(lsd, sizeof lsd);
     LogicalWidth = static_cast<std::uint16_t>(lsd[0] | lsd[1] << 8);
     LogicalHeight = static_cast<std::uint16_t>(lsd[2] | lsd[3] << 8);
-    screen.GlobalDepth = static_cast<std::uint8_t>((lsd[4] & 7) + 1);
-    screen.ColorResolution = static_cast<std::uint8_t>(((lsd[4] >> 4) & 7) + 1);
+    screen.GlobalDepth = static_cast<std::uint8_t>((lsd[4] & kTableSizeBits) + 1);
+    screen.ColorResolution =
+        static_cast<std::uint8_t>(((lsd[4] >> kColorResolutionShift) & kTableSizeBits) + 1);
     screen.AspectByte = lsd[6];
-    if (lsd[4] & 0x80) {
+    if (lsd[4] & kColorTableFlag) {
       screen.GlobalTable.Count = 1 << screen.GlobalDepth;
       data.Read(screen.GlobalTable.Entries.data(), 3 * static_cast<std::size_t>(screen.GlobalTable.Count));
       if (lsd[5] < screen.GlobalTable.Count) BackdropColor = screen.GlobalTable.Color(lsd[5]);
@@ -234,7 +241,8 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
             for (const std::string& line : *extension->Lines) screen.CommentLines.Add(line);
         }
       } else if (blockByte != 0 && blockByte != kTrailer) {
-        Fail(tk::SReadError);
+        Fail(tk::SReadError, "the byte " + Shown(&blockByte, 1) + " at offset " +
+                                 std::to_string(data.Position() - 1) + " opens no block");
       }
     }
   }

@@ -2,6 +2,8 @@
 // images, comments and trailer. The whole GIF is built in memory and written in one piece.
 #include "gif/writer.h"
 
+#include "gif/format.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -12,20 +14,8 @@ namespace gif {
 
 namespace {
 
-constexpr std::uint8_t kExtensionIntroducer = 0x21;
-constexpr std::uint8_t kImageSeparator = 0x2C;
-constexpr std::uint8_t kTrailer = 0x3B;
-constexpr std::uint8_t kCommentLabel = 0xFE;
 // A colour given relative to a palette by its red, green and blue.
 constexpr TColor kPaletteRelative = 0x02000000;
-
-// The last extension of a kind in a list (searched from its end), or null.
-TExtension* FindExtension(const TExtensionList* list, TExtensionKind kind) {
-  if (!list) return nullptr;
-  for (int i = list->Count() - 1; i >= 0; --i)
-    if (list->At(i) && list->At(i)->Kind == kind) return list->At(i);
-  return nullptr;
-}
 
 // The table's entries, padded with black to the 2^depth entries that the depth field announces.
 void WriteColorTable(tk::TStream& out, const GifColorTable& table, int depth) {
@@ -80,24 +70,11 @@ void WriteExtensions(tk::TStream& out, const TExtensionList& extensions) {
     const TExtension* extension = extensions.At(i);
     if (!extension) continue;
     out.WriteU8(kExtensionIntroducer);
-    out.WriteU8(ExtensionLabels[extension->Kind & 3]);
-    const tk::TStringList& lines = extension->Lines ? *extension->Lines : kNoLines;
-    switch (extension->Kind) {
-      case ekGraphicControl:
-        out.WriteBuffer(extension->Header.data(), 6);
-        break;
-      case ekPlainText:
-        out.WriteBuffer(extension->Header.data(), 13);
-        WriteSubBlocks(out, lines);
-        break;
-      case ekApplication:
-        out.WriteBuffer(extension->Header.data(), 12);
-        WriteSubBlocks(out, lines);
-        break;
-      case ekComment:
-        WriteSubBlocks(out, lines);
-        break;
-    }
+    const auto kind = static_cast<TExtensionKind>(extension->Kind & 3);
+    out.WriteU8(ExtensionLabels[kind]);
+    out.WriteBuffer(extension->Header.data(), ExtensionHeaderBytes[kind]);
+    if (HasSubBlocks(kind))
+      WriteSubBlocks(out, extension->Lines ? *extension->Lines : kNoLines);
   }
 }
 
@@ -136,16 +113,18 @@ void TGIFFrame::SyncExtensions() {
     // The index already given keeps its place when its entry has the colour: a table may hold
     // the colour more than once, and the pixels of that index are the transparent ones.
     const GifColorTable& table = Encoded->ColorTable;
-    const bool kept = (header[1] & 1) && TransColor != NoColor && header[4] < table.Count &&
+    const bool kept = (header[1] & kTransparentFlag) && TransColor != NoColor && header[4] < table.Count &&
                       table.Color(header[4]) == TableRGB(TransColor);
     const int index = kept ? header[4] : FindColorIndex(table, TransColor);
     if (index >= 0) {
       header[4] = static_cast<std::uint8_t>(index);
-      header[1] |= 1;
+      header[1] |= kTransparentFlag;
     } else {
-      header[1] &= static_cast<std::uint8_t>(~1u);
+      header[1] &= static_cast<std::uint8_t>(~kTransparentFlag);
     }
-    header[1] = static_cast<std::uint8_t>((header[1] & 0xE3) | (Disposal & 7) << 2);
+    // Bits 2-4 take the disposal; the user-input bit and the reserved bits stay.
+    header[1] = static_cast<std::uint8_t>((header[1] & ~(7u << kDisposalShift)) |
+                                          (Disposal & 7u) << kDisposalShift);
   }
   if (ExtBlocks) {
     for (int i = ExtBlocks->Count() - 1; i >= 0; --i) {
@@ -199,7 +178,8 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
   if (global.Count > 0) {
     // The colour resolution and the size field both follow from the table's size.
     globalDepth = DepthForCount(global.Count);
-    out.WriteU8(static_cast<std::uint8_t>(0x80 | (globalDepth - 1) << 4 | (globalDepth - 1)));
+    out.WriteU8(static_cast<std::uint8_t>(kColorTableFlag | (globalDepth - 1) << kColorResolutionShift |
+                                          (globalDepth - 1)));
     out.WriteU8(static_cast<std::uint8_t>(std::max(FindColorIndex(global, BackdropColor), 0)));
   } else {
     out.WriteU8(0);
@@ -209,9 +189,14 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
   if (globalDepth > 0) WriteColorTable(out, global, globalDepth);
 
   if (LoopEnabled && FrameCount() > 1) {
-    static constexpr std::uint8_t kLoopBlock[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S',  'C',
-                                                    'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
-    out.WriteBuffer(kLoopBlock, sizeof kLoopBlock);
+    // The looping application extension: its identifier, then one sub-block of 3 bytes, 1 and
+    // the loop count.
+    out.WriteU8(kExtensionIntroducer);
+    out.WriteU8(ExtensionLabels[ekApplication]);
+    out.WriteU8(static_cast<std::uint8_t>(kNetscapeLoop.size()));
+    out.WriteBuffer(kNetscapeLoop.data(), kNetscapeLoop.size());
+    out.WriteU8(3);
+    out.WriteU8(1);
     out.WriteU16(LoopCount);
     out.WriteU8(0);
   }
@@ -228,15 +213,15 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
     WriteU16(out, frame->TopPos);
     WriteU16(out, item.ItemWidth);
     WriteU16(out, item.ItemHeight);
-    out.WriteU8(static_cast<std::uint8_t>((local ? 0x80 | (item.BitDepth - 1) : 0) |
-                                          (frame->IsInterlaced ? 0x40 : 0)));
+    out.WriteU8(static_cast<std::uint8_t>((local ? kColorTableFlag | (item.BitDepth - 1) : 0) |
+                                          (frame->IsInterlaced ? kInterlaceFlag : 0)));
     if (local) WriteColorTable(out, item.ColorTable, item.BitDepth);
     WritePixelData(out, *item.PixelData);
   }
 
   if (!screen.CommentLines.Empty()) {
     out.WriteU8(kExtensionIntroducer);
-    out.WriteU8(kCommentLabel);
+    out.WriteU8(ExtensionLabels[ekComment]);
     WriteSubBlocks(out, screen.CommentLines);
   }
   out.WriteU8(kTrailer);

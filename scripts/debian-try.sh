@@ -44,7 +44,8 @@ cd /tmp/try
 fail() { echo "FAIL: $*"; exit 1; }
 apt-get update -qq
 echo "== apt-get install ./protractor_*.deb"
-apt-get install -y -q ./protractor_*.deb | tail -n 3
+apt-get install -y -q ./protractor_*.deb >apt.log
+grep -E "^[0-9]+ upgraded|^Setting up protractor" apt.log
 dpkg -L protractor >files.list
 if ldd /usr/libexec/protractor/protractor /usr/bin/gifkit | grep "not found"; then fail "missing libraries"; fi
 gifkit info picture.gif | head -n 2
@@ -68,7 +69,8 @@ g++ -std=c++20 -O2 -o gifsize-pc consumer/gifsize.cpp $(pkg-config --cflags --li
 echo "pkg-config: $(./gifsize-pc picture.gif)"
 
 echo "== apt-get purge protractor protractor-dev"
-apt-get purge -y -q protractor protractor-dev | tail -n 2
+apt-get purge -y -q protractor protractor-dev >apt.log
+grep -E "^[0-9]+ upgraded|^(Removing|Purging)" apt.log
 left=0
 while read -r path; do
   [ -e "$path" ] && [ ! -d "$path" ] && { echo "left behind: $path"; left=1; }

@@ -11,7 +11,7 @@ test=(
   libgif-dev libimagequant-dev
   xvfb xdotool openbox x11-utils imagemagick binutils icoutils
   gdk-pixbuf-tests wx3.2-examples
-  desktop-file-utils dpkg-dev
+  desktop-file-utils dpkg-dev file
 )
 case "${1:-test}" in
   run) packages=("${run[@]}") ;;

@@ -14,6 +14,6 @@ options=()
 cmake -S "$root" -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" --target runtime -j "$(nproc)"
 cd "$build/bin"
-beside=$(ls Mantle.dll Vanes.dll ./*.exe 2>/dev/null | sed 's|^\./||' | paste -sd, - | sed 's/,/, /g')
+beside=$(ls -- Mantle.dll Vanes.dll *.exe 2>/dev/null | paste -sd, - | sed 's/,/, /g')
 echo "run.sh: starting the gadget $build/bin/protractor, beside $beside"
 exec ./protractor

@@ -675,7 +675,7 @@ TEST(GifkitAni, PrintsHeaderTextsAndFrames) {
             "  0: sequence 0, rate 7, hotspot 16,16, 32 x 32, icon file\n"
             "  1: sequence 1, rate 5, hotspot 3,4, 16 x 16, cursor file\n");
   tk::WriteWholeFile(file, Ani({Anih(2, 2, 5)}));
-  EXPECT_EQ(Gifkit(file), (std::pair<int, std::string>{1, "gifkit: Stream read error\n"}));
+  EXPECT_EQ(Gifkit(file), (std::pair<int, std::string>{1, "gifkit: Stream read error\ngifkit: no frame with a picture\n"}));
   EXPECT_EQ(Gifkit("").first, 2);
 }
 

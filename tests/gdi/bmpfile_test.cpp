@@ -241,6 +241,35 @@ TEST(BmpFile, BadFilesFailCleanly) {
   EXPECT_TRUE(b.IsEmpty());
 }
 
+TEST(BmpFile, FailuresKeepTheMessageAndSayWhyBesideIt) {
+  const Bytes good = MakeFile(40, 2, 2, 24, BI_RGB, {}, {}, Bytes(16, 7));
+  auto reasonOf = [](const Bytes& file) {
+    try {
+      ReadBitmapFile(file);
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(e.Message(), "Bitmap image is not valid");
+      return e.ReasonText();
+    }
+    ADD_FAILURE() << "the file loaded";
+    return std::string();
+  };
+  EXPECT_EQ(reasonOf(Bytes(good.begin(), good.begin() + 20)), "a file of 20 bytes, shorter than its headers");
+  EXPECT_EQ(reasonOf(Patched(good, 14, {41})), "an info header of 41 bytes is of no known kind");
+  EXPECT_EQ(reasonOf(Patched(good, 28, {2})), "2 bits per pixel");
+  EXPECT_EQ(reasonOf(Patched(good, 30, {4})), "compression 4");
+  EXPECT_EQ(reasonOf(Bytes(good.begin(), good.end() - 5)), "rows of 14 bytes, 11 there");
+  EXPECT_EQ(reasonOf(MakeFile(40, 2, 1, 8, BI_RGB, {}, Bytes(8, 0), {}, 300)), "rows of 2 bytes, 0 there");
+  try {
+    const Bytes file = MakeFile(40, 2, 1, 8, BI_RGB, {}, Bytes(10, 0), {});
+    ReadPackedDib(std::span(file).subspan(14));  // the table runs past the end
+    ADD_FAILURE() << "the bitmap loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.ReasonText(), "colour table: 1024 bytes at offset 40 lie beyond the 50 bytes of the data");
+  }
+  EXPECT_EQ(reasonOf(MakeFile(40, 1, 1, 16, BI_BITFIELDS, {0x1F0000, 0, 0}, {}, {0, 0, 0, 0})),
+            "a channel mask wider than 16 bits at 16 bits per pixel");
+}
+
 TEST(BmpFile, PackedDibOfAResource) {
   const Bytes file = MakeFile(40, 1, 1, 8, BI_RGB, {}, Table({RGB(1, 2, 3), RGB(4, 5, 6)}), {1, 0, 0, 0}, 2);
   TBitmap b;

@@ -394,6 +394,30 @@ TEST(ReadEntryPoints, ReadingReplacesEverythingEvenWhenItFails) {
   EXPECT_TRUE(picture.ScreenData->CommentLines.Empty());
 }
 
+TEST(ReadEntryPoints, FailuresSayWhyBesideTheSystemsMessage) {
+  auto failure = [](const Bytes& bytes) -> std::pair<std::string, std::string> {
+    gif::TGIFImage picture;
+    try {
+      Read(picture, bytes);
+    } catch (const tk::Exception& e) {
+      return {e.Message(), e.ReasonText()};
+    }
+    return {};
+  };
+  EXPECT_EQ(failure(Bytes{'G', 'I', 'F', '8', '8', 'a'}),
+            (std::pair<std::string, std::string>{"Unknown GIF version", "version \"88a\""}));
+  EXPECT_EQ(failure(Bytes{'G', 'I', 'X', '8', '9', 'a'}),
+            (std::pair<std::string, std::string>{"Unknown GIF version", "signature \"GIX\""}));
+  Bytes cut = Screen(1, 1, 0);
+  cut << Bytes{0x2C, 0, 0};
+  EXPECT_EQ(failure(cut), (std::pair<std::string, std::string>{
+                              "Stream read error", "image descriptor: 9 bytes needed at offset 14, 2 there"}));
+  Bytes stray = Screen(1, 1, 0);
+  stray << Bytes{0x41, 0, 0};
+  EXPECT_EQ(failure(stray), (std::pair<std::string, std::string>{
+                                "Stream read error", "the byte A at offset 13 opens no block"}));
+}
+
 TEST(DepthForCount, PowersOfTwoOnly) {
   EXPECT_EQ(gif::DepthForCount(2), 1);
   EXPECT_EQ(gif::DepthForCount(16), 4);

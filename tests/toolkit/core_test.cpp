@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "toolkit/core/byte_reader.h"
 #include "toolkit/core/exceptions.h"
 #include "toolkit/core/graphic.h"
 #include "toolkit/core/lists.h"
@@ -352,4 +353,38 @@ TEST(Persistent, LastResortNamesSourceAndTarget) {
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message(), "Cannot assign a nil to a TThing");
   }
+}
+
+TEST(ByteReader, PlainReadsZeroFillExactReadsFailWithAReason) {
+  const std::uint8_t bytes[] = {1, 2, 3, 4, 5};
+  ByteReader data(bytes, [](std::string reason) { throw EReadError(Reason{std::move(reason)}); });
+  EXPECT_EQ(data.ReadU16(), 0x0201);
+  EXPECT_EQ(data.ReadExactByte("a byte"), 3);
+  // A plain read takes what there is and reads the rest as zero.
+  std::uint8_t out[4] = {9, 9, 9, 9};
+  EXPECT_EQ(data.Read(out, 4), 2u);
+  EXPECT_EQ(out[1], 5);
+  EXPECT_EQ(out[2], 0);
+  EXPECT_TRUE(data.AtEnd());
+  // An exact read fails with the system's text and a reason naming the part.
+  data.Seek(3);
+  try {
+    data.ReadExactU32("the count");
+    FAIL() << "read past the end";
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), "Stream read error");
+    EXPECT_EQ(e.ReasonText(), "the count: 4 bytes needed at offset 3, 2 there");
+  }
+  EXPECT_EQ(data.Position(), 3u);  // a failed read moves nothing
+  // Parts have bounds of their own; a position may lie beyond the end, where nothing is read.
+  ByteReader part = data.At(1, 2, "a part");
+  EXPECT_EQ(part.ReadU32(), 0x0302u);
+  EXPECT_THROW(data.At(4, 2, "a part"), EReadError);
+  data.Skip(1000);
+  EXPECT_EQ(data.Position(), 1003u);
+  EXPECT_EQ(data.ReadByte(), 0);
+  EXPECT_EQ(data.Remaining(), 0u);
+  // The one message, whatever the reason.
+  EXPECT_EQ(EReadError(Reason{"why"}).Message(), "Stream read error");
+  EXPECT_TRUE(EReadError().ReasonText().empty());
 }

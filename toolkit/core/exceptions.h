@@ -36,14 +36,25 @@ using FormatArg = std::variant<std::string_view, std::int64_t>;
 // of the wrong kind, is left as it stands.
 std::string Format(std::string_view text, std::initializer_list<FormatArg> args);
 
+// Why an operation failed, in more detail than the system's message text: which part of the
+// input broke which rule. It travels beside the message, never inside it, so the texts the
+// program shows stay the system's own; tools print it on a line of its own.
+struct Reason {
+  std::string text;
+};
+
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : message_(std::move(message)) {}
+  explicit Exception(std::string message, Reason reason = {})
+      : message_(std::move(message)), reason_(std::move(reason.text)) {}
   const char* what() const noexcept override { return message_.c_str(); }
   const std::string& Message() const noexcept { return message_; }
+  // The reason, or an empty text when the failure gives none.
+  const std::string& ReasonText() const noexcept { return reason_; }
 
  private:
   std::string message_;
+  std::string reason_;
 };
 
 class EStreamError : public Exception {
@@ -54,6 +65,7 @@ class EStreamError : public Exception {
 class EReadError : public EStreamError {
  public:
   EReadError() : EStreamError(std::string(SReadError)) {}
+  explicit EReadError(Reason reason) : EStreamError(std::string(SReadError), std::move(reason)) {}
   using EStreamError::EStreamError;
 };
 

@@ -309,7 +309,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     case pf1bit:
     case pf4bit:
     case pf8bit: {
-      const int bits = format == pf1bit ? 1 : format == pf4bit ? 4 : 8;
+      const int bits = BitsOfFormat(format);
       std::vector<RGBQUAD> colors;
       if (image_->bitsPerPixel == bits && image_->dibSection) colors = image_->colors;
       else if (bits == 8 && palette_) colors = pixels::PaletteColors(*palette_, 256);

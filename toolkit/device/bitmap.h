@@ -35,6 +35,21 @@ enum TPixelFormat : std::uint8_t {
   pfCustom = 8,
 };
 
+// Bits per pixel of a DIB section's pixel format: 1, 4, 8, 16, 24 or 32; 0 for pfDevice and
+// pfCustom, whose depth the format does not tell.
+constexpr int BitsOfFormat(TPixelFormat format) {
+  switch (format) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf15bit:
+    case pf16bit: return 16;
+    case pf24bit: return 24;
+    case pf32bit: return 32;
+    default: return 0;
+  }
+}
+
 enum class TTransparentMode : std::uint8_t { tmAuto, tmFixed };
 
 // The clipboard formats of bitmaps and palettes.

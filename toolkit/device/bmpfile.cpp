@@ -4,7 +4,9 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <string>
 
+#include "toolkit/core/byte_reader.h"
 #include "toolkit/core/bytes.h"
 #include "toolkit/core/exceptions.h"
 #include "toolkit/device/gdi_pixels.h"
@@ -14,7 +16,7 @@ namespace tk {
 
 namespace {
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(std::string(SInvalidImage)); }
+void FailInvalid(std::string reason) { throw EInvalidGraphic(std::string(SInvalidImage), Reason{std::move(reason)}); }
 
 constexpr std::uint32_t kAlphaBitfields = 6;
 // An RLE image may not describe more pixels than this many per byte of its data (a run of two
@@ -66,135 +68,193 @@ void DecodeRle(std::span<const std::uint8_t> data, GdiBitmap& b, bool rle4) {
   }
 }
 
-// Parses from the info header on. pixelOffset, when given, is where the pixels start relative
-// to the info header; else they follow the colour table. Returns the bitmap and the end of
-// the pixel data relative to the info header.
-std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> d, std::optional<std::int64_t> pixelOffset) {
-  if (d.size() < 4) Invalid();
-  const std::uint32_t headerSize = LoadU32(d, 0);
-  const bool core = headerSize == 12;
-  if (!core && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 && headerSize != 108 &&
-      headerSize != 124)
-    Invalid();
-  if (d.size() < headerSize) Invalid();
+// ---- Reading, in four parts: the info header, the channel masks, the colour table, the pixels.
 
-  BITMAPINFOHEADER h;
-  if (core) {
-    h.biWidth = LoadU16(d, 4);
-    h.biHeight = LoadU16(d, 6);
-    h.biBitCount = LoadU16(d, 10);
+// What the info header says, checked.
+struct DibHeader {
+  std::uint32_t size = 0;  // 12 for the old core header; 40, 52, 56, 64, 108 or 124
+  BITMAPINFOHEADER info;
+  bool core = false;
+  bool topDown = false;
+  int height = 0;          // the number of rows
+  bool bitfields = false;  // channel masks give the layout of 16- and 32-bit pixels
+  bool rle = false;
+};
+
+bool KnownHeaderSize(std::uint32_t size) {
+  for (std::uint32_t known : {12u, 40u, 52u, 56u, 64u, 108u, 124u})
+    if (size == known) return true;
+  return false;
+}
+
+DibHeader ReadDibHeader(ByteReader& d) {
+  DibHeader h;
+  h.size = d.ReadExactU32("info header size");
+  d.Require(KnownHeaderSize(h.size), "an info header of " + std::to_string(h.size) + " bytes is of no known kind");
+  ByteReader r = d.At(0, h.size, "info header");
+  r.Skip(4);
+  h.core = h.size == 12;
+  BITMAPINFOHEADER& i = h.info;
+  if (h.core) {
+    i.biWidth = r.ReadU16();
+    i.biHeight = r.ReadU16();
+    r.Skip(2);
+    i.biBitCount = r.ReadU16();
   } else {
-    h.biWidth = static_cast<std::int32_t>(LoadU32(d, 4));
-    h.biHeight = static_cast<std::int32_t>(LoadU32(d, 8));
-    h.biBitCount = LoadU16(d, 14);
-    h.biCompression = LoadU32(d, 16);
-    h.biSizeImage = LoadU32(d, 20);
-    h.biXPelsPerMeter = static_cast<std::int32_t>(LoadU32(d, 24));
-    h.biYPelsPerMeter = static_cast<std::int32_t>(LoadU32(d, 28));
-    h.biClrUsed = LoadU32(d, 32);
-    h.biClrImportant = LoadU32(d, 36);
+    i.biWidth = static_cast<std::int32_t>(r.ReadU32());
+    i.biHeight = static_cast<std::int32_t>(r.ReadU32());
+    r.Skip(2);
+    i.biBitCount = r.ReadU16();
+    i.biCompression = r.ReadU32();
+    i.biSizeImage = r.ReadU32();
+    i.biXPelsPerMeter = static_cast<std::int32_t>(r.ReadU32());
+    i.biYPelsPerMeter = static_cast<std::int32_t>(r.ReadU32());
+    i.biClrUsed = r.ReadU32();
+    i.biClrImportant = r.ReadU32();
   }
-  const int bits = h.biBitCount;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) Invalid();
-  if (core && bits == 16) Invalid();
-  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<std::int32_t>::min()) Invalid();
-  const bool topDown = h.biHeight < 0;
-  const int height = topDown ? -h.biHeight : h.biHeight;
+  const int bits = i.biBitCount;
+  d.Require(bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32,
+            std::to_string(bits) + " bits per pixel");
+  d.Require(!(h.core && bits == 16), "16 bits per pixel in a core header");
+  d.Require(i.biWidth > 0, "a width of " + std::to_string(i.biWidth));
+  d.Require(i.biHeight != 0 && i.biHeight != std::numeric_limits<std::int32_t>::min(),
+            "a height of " + std::to_string(i.biHeight));
+  h.topDown = i.biHeight < 0;
+  h.height = h.topDown ? -i.biHeight : i.biHeight;
 
-  std::uint32_t compression = h.biCompression;
-  const bool os2v2 = headerSize == 64;
-  const bool bitfields = !os2v2 && (compression == BI_BITFIELDS || compression == kAlphaBitfields);
-  if (compression == BI_RLE8 && bits != 8) Invalid();
-  if (compression == BI_RLE4 && bits != 4) Invalid();
-  if (bitfields && bits != 16 && bits != 32) Invalid();
-  if (compression > BI_RLE4 && !bitfields) Invalid();  // JPEG, PNG and OS/2 Huffman or RLE24
-  const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
-  if (rle && topDown) Invalid();
+  const std::uint32_t compression = i.biCompression;
+  // OS/2's 64-byte header numbers its compressions otherwise: 3 is Huffman coding there.
+  h.bitfields = h.size != 64 && (compression == BI_BITFIELDS || compression == kAlphaBitfields);
+  h.rle = compression == BI_RLE8 || compression == BI_RLE4;
+  d.Require(compression != BI_RLE8 || bits == 8, "RLE8 at " + std::to_string(bits) + " bits per pixel");
+  d.Require(compression != BI_RLE4 || bits == 4, "RLE4 at " + std::to_string(bits) + " bits per pixel");
+  d.Require(!h.bitfields || bits == 16 || bits == 32, "bit fields at " + std::to_string(bits) + " bits per pixel");
+  // JPEG, PNG and OS/2 Huffman or RLE24 are not read.
+  d.Require(compression <= BI_RLE4 || h.bitfields, "compression " + std::to_string(compression));
+  d.Require(!(h.rle && h.topDown), "RLE rows top row first");
+  return h;
+}
 
-  // Channel masks: inside a long header, or after a 40-byte one.
-  std::size_t tableStart = headerSize;
-  std::uint32_t masks[3] = {0, 0, 0};
-  if (bitfields) {
-    std::size_t at = headerSize;
-    if (headerSize >= 52) {
-      at = 40;
-    } else {
-      tableStart += compression == kAlphaBitfields ? 16 : 12;
-    }
-    if (d.size() < at + 12 || d.size() < tableStart) Invalid();
-    for (int c = 0; c < 3; ++c) masks[c] = LoadU32(d, at + 4 * static_cast<std::size_t>(c));
-    if (bits == 16 && ((masks[0] | masks[1] | masks[2]) > 0xFFFF)) Invalid();
-  }
+// The channel masks of a bit-field header: inside a header of 52 bytes and more, else right
+// behind it (three masks, or four with the alpha mask). Returns where the colour table begins.
+std::size_t ReadMasks(const ByteReader& d, const DibHeader& h, std::uint32_t (&masks)[3]) {
+  std::size_t tableStart = h.size;
+  if (!h.bitfields) return tableStart;
+  std::size_t at = h.size;
+  if (h.size >= 52)
+    at = 40;
+  else
+    tableStart += h.info.biCompression == kAlphaBitfields ? 16 : 12;
+  ByteReader r = d.At(at, 12, "channel masks");
+  d.At(0, tableStart, "channel masks");
+  for (std::uint32_t& mask : masks) mask = r.ReadU32();
+  d.Require(h.info.biBitCount != 16 || (masks[0] | masks[1] | masks[2]) <= 0xFFFF,
+            "a channel mask wider than 16 bits at 16 bits per pixel");
+  return tableStart;
+}
 
-  // Colour table: biClrUsed entries (all 2^bits when 0), cut to what lies before the pixels.
-  const std::size_t entrySize = core ? 3 : 4;
-  std::vector<RGBQUAD> colors;
-  std::size_t tableEnd = tableStart;
-  if (bits <= 8) {
-    std::size_t count = static_cast<std::size_t>(ColorsOfDepth(bits));
-    if (h.biClrUsed != 0 && h.biClrUsed < count) count = h.biClrUsed;
+// The colour table: biClrUsed entries (all 2^bits when 0) of 4 bytes (3 in a core header), cut
+// to what lies before the pixels. Returns where the table ends.
+std::size_t ReadColorTable(const ByteReader& d, const DibHeader& h, std::size_t tableStart,
+                           std::optional<std::int64_t> pixelOffset, std::vector<RGBQUAD>& colors) {
+  const std::size_t entrySize = h.core ? 3 : 4;
+  const std::uint32_t used = h.core ? 0 : h.info.biClrUsed;
+  if (h.info.biBitCount <= 8) {
+    std::size_t count = static_cast<std::size_t>(ColorsOfDepth(h.info.biBitCount));
+    if (used != 0 && used < count) count = used;
     if (pixelOffset && *pixelOffset >= static_cast<std::int64_t>(tableStart) &&
         *pixelOffset < static_cast<std::int64_t>(tableStart + count * entrySize))
       count = static_cast<std::size_t>(*pixelOffset - static_cast<std::int64_t>(tableStart)) / entrySize;
-    if (count == 0 || tableStart + count * entrySize > d.size()) Invalid();
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t at = tableStart + i * entrySize;
-      colors.push_back(RGBQUAD{d[at], d[at + 1], d[at + 2], 0});
+    d.Require(count > 0, "no room for a colour table before the pixels");
+    ByteReader r = d.At(tableStart, count * entrySize, "colour table");
+    for (std::size_t k = 0; k < count; ++k) {
+      std::uint8_t entry[4];
+      r.ReadExact(entry, entrySize, "colour table");
+      colors.push_back(RGBQUAD{entry[0], entry[1], entry[2], 0});
     }
-    tableEnd = tableStart + count * entrySize;
-  } else if (h.biClrUsed != 0 && !pixelOffset) {
+    return tableStart + count * entrySize;
+  }
+  if (used != 0 && !pixelOffset) {
     // A packed true-colour DIB may carry a colour table before its pixels.
-    if (h.biClrUsed > 256) Invalid();
-    tableEnd += h.biClrUsed * entrySize;
+    d.Require(used <= 256, std::to_string(used) + " colours used at " + std::to_string(h.info.biBitCount) +
+                               " bits per pixel");
+    return tableStart + used * entrySize;
   }
+  return tableStart;
+}
 
-  std::size_t start = tableEnd;
-  if (pixelOffset) {
-    if (*pixelOffset > static_cast<std::int64_t>(d.size())) Invalid();
-    if (*pixelOffset >= static_cast<std::int64_t>(tableEnd)) start = static_cast<std::size_t>(*pixelOffset);
-  }
-  if (start > d.size()) Invalid();
-  const std::span<const std::uint8_t> pixels = d.subspan(start);
-
-  const std::int64_t stride = DibRowBytes(h.biWidth, bits);
-  if (rle) {
+// The pixels, from start on: uncompressed rows (the padding of the last row may be missing) or
+// RLE data, into a new DIB section. Returns it and the end of the pixel data.
+std::pair<UniqueBitmap, std::size_t> ReadPixels(const ByteReader& d, const DibHeader& h, std::size_t start,
+                                                std::span<const RGBQUAD> colors,
+                                                std::span<const std::uint32_t> masks) {
+  d.Require(start <= d.Size(), "the pixels begin beyond the end of the data");
+  const std::span<const std::uint8_t> pixels = d.Bytes().subspan(start);
+  const BITMAPINFOHEADER& i = h.info;
+  const int bits = i.biBitCount;
+  const std::int64_t stride = DibRowBytes(i.biWidth, bits);
+  if (h.rle) {
     const std::int64_t budget = static_cast<std::int64_t>(pixels.size()) * kRlePixelsPerByte + 65536;
-    if (static_cast<std::int64_t>(h.biWidth) * height > budget) Invalid();
+    d.Require(static_cast<std::int64_t>(i.biWidth) * h.height <= budget,
+              "more pixels than RLE data of " + std::to_string(pixels.size()) + " bytes can describe");
   } else {
-    // All rows must be there; the padding of the last row may be missing.
-    if (height > 1 && stride > static_cast<std::int64_t>(pixels.size())) Invalid();
-    const std::int64_t need = stride * (height - 1) + (static_cast<std::int64_t>(h.biWidth) * bits + 7) / 8;
-    if (need > static_cast<std::int64_t>(pixels.size())) Invalid();
+    const std::int64_t need = stride * (h.height - 1) + (static_cast<std::int64_t>(i.biWidth) * bits + 7) / 8;
+    d.Require((h.height <= 1 || stride <= static_cast<std::int64_t>(pixels.size())) &&
+                  need <= static_cast<std::int64_t>(pixels.size()),
+              "rows of " + std::to_string(need) + " bytes, " + std::to_string(pixels.size()) + " there");
   }
 
-  BITMAPINFOHEADER section = h;
+  BITMAPINFOHEADER section = i;
   section.biSize = 40;
-  section.biCompression = bitfields ? BI_BITFIELDS : BI_RGB;
-  section.biClrUsed = core ? 0 : h.biClrUsed;
+  section.biCompression = h.bitfields ? BI_BITFIELDS : BI_RGB;
+  section.biClrUsed = h.core ? 0 : i.biClrUsed;
   UniqueBitmap b(CreateDIBSection(section, colors, masks));
-  if (!b) Invalid();
+  d.Require(b != nullptr, "a bitmap of " + std::to_string(i.biWidth) + " x " + std::to_string(h.height) +
+                              " pixels at " + std::to_string(bits) + " bits, beyond the device's limit");
 
   std::size_t end = start;
-  if (rle) {
+  if (h.rle) {
     std::span<const std::uint8_t> data = pixels;
-    if (h.biSizeImage != 0 && h.biSizeImage < data.size()) data = data.first(h.biSizeImage);
-    DecodeRle(data, *b, compression == BI_RLE4);
+    if (i.biSizeImage != 0 && i.biSizeImage < data.size()) data = data.first(i.biSizeImage);
+    DecodeRle(data, *b, i.biCompression == BI_RLE4);
     end += data.size();
   } else {
-    for (int k = 0; k < height; ++k) {
+    for (int k = 0; k < h.height; ++k) {
       const std::size_t from = static_cast<std::size_t>(stride) * static_cast<std::size_t>(k);
       const std::size_t n = std::min(static_cast<std::size_t>(stride), pixels.size() - from);
-      std::memcpy(b->Row(topDown ? k : height - 1 - k), pixels.data() + from, n);
+      std::memcpy(b->Row(h.topDown ? k : h.height - 1 - k), pixels.data() + from, n);
       end = start + from + n;
     }
   }
   return {std::move(b), end};
 }
 
+// Parses from the info header on. pixelOffset, when given, is where the pixels start relative
+// to the info header; else they follow the colour table. Returns the bitmap and the end of
+// the pixel data relative to the info header.
+std::pair<UniqueBitmap, std::size_t> ParseDib(std::span<const std::uint8_t> bytes,
+                                              std::optional<std::int64_t> pixelOffset) {
+  const ByteReader d(bytes, FailInvalid);
+  ByteReader header = d;
+  const DibHeader h = ReadDibHeader(header);
+  std::uint32_t masks[3] = {0, 0, 0};
+  const std::size_t tableStart = ReadMasks(d, h, masks);
+  std::vector<RGBQUAD> colors;
+  const std::size_t tableEnd = ReadColorTable(d, h, tableStart, pixelOffset, colors);
+  std::size_t start = tableEnd;
+  if (pixelOffset) {
+    d.Require(*pixelOffset <= static_cast<std::int64_t>(d.Size()), "the pixel offset lies beyond the end of the file");
+    if (*pixelOffset >= static_cast<std::int64_t>(tableEnd)) start = static_cast<std::size_t>(*pixelOffset);
+  }
+  return ReadPixels(d, h, start, colors, masks);
+}
+
 }  // namespace
 
 BitmapFileResult ReadBitmapFile(std::span<const std::uint8_t> data) {
-  if (data.size() < 14 + 12 || data[0] != 'B' || data[1] != 'M') Invalid();
+  const ByteReader file(data, FailInvalid);
+  file.Require(data.size() >= 14 + 12, "a file of " + std::to_string(data.size()) + " bytes, shorter than its headers");
+  file.Require(data[0] == 'B' && data[1] == 'M', "no \"BM\" signature");
   const std::uint32_t fileSize = LoadU32(data, 2);
   const std::int64_t offBits = static_cast<std::int64_t>(LoadU32(data, 10)) - 14;
   auto [bitmap, end] = ParseDib(data.subspan(14), offBits);
@@ -234,6 +294,7 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 }  // namespace
 
 std::size_t BitmapFileSize(const BITMAPINFOHEADER& header) { return PixelOffset(header) + RowsSize(header); }
+std::size_t BitmapFileRowsOffset(const BITMAPINFOHEADER& header) { return PixelOffset(header); }
 
 PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& h,
                            std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks) {

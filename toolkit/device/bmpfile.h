@@ -40,6 +40,8 @@ BitmapFileResult ReadPackedDib(std::span<const std::uint8_t> data);
 // palette is the file's colour table), for the caller to fill: decoded, read out or copied.
 // file must hold BitmapFileSize(header) bytes.
 std::size_t BitmapFileSize(const BITMAPINFOHEADER& header);
+// Where the rows begin in such a file.
+std::size_t BitmapFileRowsOffset(const BITMAPINFOHEADER& header);
 PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& header,
                            std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks = {});
 // A BMP file of the header holding a copy of the rows and their palette.

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "toolkit/device/bmpfile.h"
+#include "toolkit/core/byte_reader.h"
 #include "toolkit/core/bytes.h"
 #include "toolkit/device/canvas.h"
 #include "toolkit/core/exceptions.h"
@@ -17,7 +18,11 @@ namespace tk {
 
 namespace {
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(std::string(SInvalidIcon)); }
+void FailInvalid(std::string reason) { throw EInvalidGraphic(std::string(SInvalidIcon), Reason{std::move(reason)}); }
+[[noreturn]] void Invalid(std::string reason) {
+  FailInvalid(std::move(reason));
+  throw EInvalidGraphic(std::string(SInvalidIcon));
+}
 
 // One directory entry whose image lies inside the file.
 struct Entry {
@@ -38,20 +43,21 @@ struct Decoded {
 // An image of an icon file: an info header whose height counts the colour rows and the mask
 // rows, the colour table, the colour rows and the 1-bit AND mask rows, all bottom row first.
 Decoded DecodeImage(std::span<const std::uint8_t> image) {
-  if (image.size() < 40 || LoadU32(image, 0) < 40) Invalid();
+  if (image.size() < 40 || LoadU32(image, 0) < 40) Invalid("an image without an info header");
   const auto fullHeight = static_cast<std::int32_t>(LoadU32(image, 8));
-  if (fullHeight <= 0 || fullHeight % 2 != 0) Invalid();
+  if (fullHeight <= 0 || fullHeight % 2 != 0)
+    Invalid("an image height of " + std::to_string(fullHeight) + ", not twice the rows of a picture");
   const std::int32_t height = fullHeight / 2;
   // The colour part is a packed DIB of half the height.
   std::vector<std::uint8_t> copy(image.begin(), image.end());
   for (int i = 0; i < 4; ++i) copy[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(height >> (8 * i));
-  if (LoadU32(copy, 16) != BI_RGB) Invalid();
+  if (LoadU32(copy, 16) != BI_RGB) Invalid("a compressed image");
   Decoded out;
   BitmapFileResult colour;
   try {
     colour = ReadPackedDib(copy);
-  } catch (const EInvalidGraphic&) {
-    Invalid();
+  } catch (const EInvalidGraphic& e) {
+    Invalid("the colour image: " + e.ReasonText());
   }
   out.color = std::move(colour.bitmap);
   const int width = out.color->width;
@@ -62,7 +68,7 @@ Decoded DecodeImage(std::span<const std::uint8_t> image) {
   maskHeader.biHeight = height;
   maskHeader.biBitCount = 1;
   out.mask.reset(CreateDIBSection(maskHeader, StandardColorTable(1)));
-  if (!out.mask) Invalid();
+  if (!out.mask) Invalid("a mask beyond the device's limit");
   const auto stride = static_cast<std::size_t>(DibRowBytes(width, 1));
   const std::size_t need = stride * static_cast<std::size_t>(height);
   const std::size_t start = colour.consumed;
@@ -70,7 +76,7 @@ Decoded DecodeImage(std::span<const std::uint8_t> image) {
     for (int k = 0; k < height; ++k)
       std::memcpy(out.mask->Row(height - 1 - k), image.data() + start + stride * static_cast<std::size_t>(k), stride);
   } else if (out.color->bitsPerPixel != 32) {
-    Invalid();
+    Invalid("the mask runs past the end of the image");
   }
 
   if (out.color->bitsPerPixel == 32) {
@@ -144,15 +150,18 @@ void TIcon::ChangeHeight(int) { throw EInvalidGraphicOperation(std::string(SChan
 
 void TIcon::LoadStream(TStream& stream) {
   const std::int64_t remaining = stream.Remaining();
-  if (remaining < 6) Invalid();
+  if (remaining < 6) Invalid("a file of " + std::to_string(remaining) + " bytes, shorter than its header");
   std::vector<std::uint8_t> file(static_cast<std::size_t>(remaining));
   stream.ReadBuffer(file.data(), file.size());
   const std::span<const std::uint8_t> d(file);
 
   const std::uint16_t type = LoadU16(d, 2);
   const std::size_t count = LoadU16(d, 4);
-  if (LoadU16(d, 0) != 0 || (type != 1 && type != 2) || count == 0 || 6 + 16 * count > d.size())
-    Invalid();
+  const ByteReader directory(d, FailInvalid);
+  directory.Require(LoadU16(d, 0) == 0, "reserved bytes not zero");
+  directory.Require(type == 1 || type == 2, "a file of type " + std::to_string(type) + ", neither icon nor cursor");
+  directory.Require(count > 0, "no entries");
+  directory.At(6, 16 * count, "directory");
 
   std::vector<Entry> entries;
   for (std::size_t i = 0; i < count; ++i) {
@@ -193,13 +202,15 @@ void TIcon::LoadStream(TStream& stream) {
     if (next != tried.end() && next->first < end) return true;
     return next != tried.begin() && std::prev(next)->second > begin;
   };
+  std::string lastFailure;
   for (const Entry& e : entries) {
     if (e.png || overlapsTried(e.image)) continue;
     tried.emplace(e.image.data(), e.image.data() + e.image.size());
     Decoded image;
     try {
       image = DecodeImage(e.image);
-    } catch (const EInvalidGraphic&) {
+    } catch (const EInvalidGraphic& failure) {
+      lastFailure = failure.ReasonText();
       continue;
     }
     file_ = std::move(file);
@@ -211,7 +222,8 @@ void TIcon::LoadStream(TStream& stream) {
     Changed();
     return;
   }
-  Invalid();
+  Invalid(lastFailure.empty() ? "no entry holds an image that can be read"
+                             : "no entry holds an image that can be read; the last: " + lastFailure);
 }
 
 void TIcon::SaveStream(TStream& stream) {

@@ -1,8 +1,6 @@
 // gifkit ani FILE.ani: what an animated cursor holds, frame by frame.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "cursor/cursor.h"
@@ -31,33 +29,12 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
-// The first count bytes of the file, fewer when it is shorter.
-std::string FileStart(const std::string& file, std::size_t count) {
-  std::ifstream in(file, std::ios::binary);
-  std::string bytes(count, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(count));
-  bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-  return bytes;
-}
-
 int Ani(const std::vector<std::string>& arguments) {
   gifkit::Args args(arguments, {}, {});
   if (args.positional.size() != 1) throw gifkit::UsageError{"expected one FILE.ani"};
   const std::string& file = args.positional[0];
   cursor::TAnimatedCursorImage ani;
-  try {
-    ani.ReadCursorFile(file);
-  } catch (const std::exception& e) {
-    // An animated cursor file begins with "RIFF", its size and the form type "ACON". A file
-    // that does has only the library's message; a missing one too.
-    const std::string head = FileStart(file, 12);
-    const bool riffAcon =
-        head.size() == 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "ACON") == 0;
-    if (riffAcon || !std::filesystem::is_regular_file(file) || dynamic_cast<const tk::EAbort*>(&e))
-      throw;
-    throw gifkit::Failure{e.what(), file + " is not an animated cursor: it does not begin with a "
-                                           "RIFF header of form ACON"};
-  }
+  ani.ReadCursorFile(file);
 
   const cursor::TAniHeader& h = ani.AniHeader();
   std::printf("header: size %d, frames %d, steps %d, %d x %d, %d bits, %d planes, rate %d, flags 0x%x\n",

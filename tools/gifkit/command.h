@@ -25,11 +25,17 @@ struct UsageError {
 };
 
 // A failure gifkit itself finds, or one of the libraries with a line of gifkit's own after the
-// library's message: printed as "gifkit: MESSAGE" and "gifkit: CONTEXT"; exit status 1.
+// library's message and its reason: printed as "gifkit: MESSAGE", "gifkit: REASON" and
+// "gifkit: CONTEXT"; exit status 1.
 struct Failure {
   std::string message;
-  std::string context = {};  // empty: no second line
+  std::string context = {};  // empty: no line of gifkit's own
+  std::string reason = {};   // the library's reason beside its message; empty: none
 };
+
+// The reason that a failure of the libraries carries beside its message (tk::Exception), or an
+// empty text.
+std::string ReasonOf(const std::exception& failure);
 
 struct Option {
   std::string name;         // e.g. "--frame N"
@@ -77,7 +83,7 @@ auto WithContext(const std::string& context, Work work) -> decltype(work()) {
   } catch (const tk::EAbort&) {
     throw;
   } catch (const std::exception& e) {
-    throw Failure{e.what(), context};
+    throw Failure{e.what(), context, ReasonOf(e)};
   }
 }
 

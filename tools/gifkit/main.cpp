@@ -50,6 +50,11 @@ std::string Args::Value(const std::string& name, const std::string& fallback) co
   return fallback;
 }
 
+std::string ReasonOf(const std::exception& failure) {
+  const auto* exception = dynamic_cast<const tk::Exception*>(&failure);
+  return exception ? exception->ReasonText() : std::string();
+}
+
 void ReadGifFile(const std::string& file, gif::TGIFImage& picture) {
   const std::vector<std::uint8_t> bytes = tk::ReadWholeFile(file);
   tk::TReadOnlyMemoryStream stream(bytes);
@@ -169,12 +174,16 @@ int main(int argc, char** argv) {
       return 2;
     } catch (const gifkit::Failure& f) {
       std::fprintf(stderr, "gifkit: %s\n", f.message.c_str());
+      if (!f.reason.empty()) std::fprintf(stderr, "gifkit: %s\n", f.reason.c_str());
       if (!f.context.empty()) std::fprintf(stderr, "gifkit: %s\n", f.context.c_str());
       return 1;
     } catch (const tk::EAbort&) {
       return 1;
     } catch (const std::exception& e) {
+      // The library's message, then the reason it gives beside it.
       std::fprintf(stderr, "gifkit: %s\n", e.what());
+      if (const std::string reason = gifkit::ReasonOf(e); !reason.empty())
+        std::fprintf(stderr, "gifkit: %s\n", reason.c_str());
       return 1;
     }
   }
