@@ -43,6 +43,11 @@ inline constexpr std::string_view SGIFDescription = "CompuServe GIF Image";     
 // Our own: a frame whose pixel buffer would be larger than MaxPixelBytes.
 inline constexpr std::string_view SImageTooLarge = "GIF image too large to decode (%d x %d pixels)";
 inline constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
+// Our own: a GIF stream of more than MaxFrames images. Every frame read costs a few hundred bytes
+// of memory, so the frames of a picture are bounded: 262,144 frames, more than an hour of
+// animation at 50 frames a second, are read, and the next one fails the reading with this message.
+inline constexpr std::string_view STooManyFrames = "GIF picture has too many frames (more than %d)";
+inline constexpr int MaxFrames = 1 << 18;
 // Our own: a frame of width or height 0 (its descriptor and the logical screen both say 0). Its
 // bitmap file image holds no pixel rows, which no bitmap takes: building its bitmap, or writing
 // it as a file, refuses it with this message.

@@ -238,6 +238,9 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
     while (blockByte != 0 && blockByte != kTrailer && !data.AtEnd()) {
       std::unique_ptr<TExtensionList> extensions = ReadExtensionRun(data, blockByte);
       if (blockByte == kImageSeparator) {
+        if (FrameCount() == MaxFrames)
+          Fail(tk::Format(STooManyFrames, {std::int64_t{MaxFrames}}),
+               "one more image at offset " + std::to_string(data.Position() - 1));
         auto frame = std::make_unique<TGIFFrame>(this);
         if (screen.GlobalTable.Count > 0)
           frame->Encoded->BitDepth = static_cast<std::uint8_t>(DepthForCount(screen.GlobalTable.Count));

@@ -430,6 +430,23 @@ TEST(ReadEntryPoints, FramesReferToTheBytesTheReaderHolds) {
   }
 }
 
+TEST(ReadEntryPoints, AtMostMaxFramesAreRead) {
+  // Minimal frames of 1 x 1 pixel, 12 bytes each: MaxFrames of them read, one more fails.
+  Bytes frame = Descriptor(0, 0, 1, 1);
+  frame << Bytes{2, 0};
+  Bytes bytes = Screen(1, 1);
+  bytes.reserve(bytes.size() + frame.size() * (gif::MaxFrames + 1) + 1);
+  for (int i = 0; i < gif::MaxFrames; ++i) bytes << frame;
+  const std::size_t atLimit = bytes.size();
+  bytes << frame << Bytes{0x3B};
+  TGIFImage picture;
+  EXPECT_FAILS_WITH(Read(picture, bytes), tk::EInvalidGraphicOperation, "GIF picture has too many frames (more than 262144)");
+  EXPECT_EQ(picture.FrameCount(), gif::MaxFrames);
+  bytes.resize(atLimit);
+  Read(picture, bytes);
+  EXPECT_EQ(picture.FrameCount(), gif::MaxFrames);
+}
+
 TEST(ReadEntryPoints, ReadingReplacesEverythingEvenWhenItFails) {
   TGIFImage picture;
   Read(picture, OneImage(Application("NETSCAPE2.0", {{1, 3, 0}})));
