@@ -153,9 +153,7 @@ TForm1::TForm1() : TForm("Form1") {
 HRGN RegionFromMask(TBitmap& mask) {
   const int w = mask.Width();
   const int h = mask.Height();
-  HRGN region = CreateRectRgn(0, 0, w, h);
-  if (w == 0 || h == 0) return region;
-  UniqueRegion owned(region);
+  if (w == 0 || h == 0) return CreateRectRgn(0, 0, w, h);
   // One read-out of the whole mask as 32-bit pixels, top row first (0x00RRGGBB each).
   std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h);
   BITMAPINFOHEADER header;
@@ -165,36 +163,23 @@ HRGN RegionFromMask(TBitmap& mask) {
   UniqueDC dc(CreateCompatibleDC(nullptr));
   GetDIBits(dc.get(), mask.Handle(), 0, unsigned(h),
             {reinterpret_cast<std::uint8_t*>(pixels.data()), pixels.size() * 4}, header, {});
-  // The full rectangle less the white runs is, row by row, the runs of other colours. Rows with
-  // the same runs that follow each other make one band, so the region is built in its final
-  // banded form at once instead of by one subtraction per white run.
-  std::vector<TRect> bands;
-  std::vector<TRect> row;
-  std::size_t bandStart = 0;
+  // The full rectangle less the white runs is, row by row, the runs of other colours: the
+  // region is built from them in its final banded form at once, instead of by one subtraction
+  // per white run.
+  RegionFromRuns region;
+  std::vector<RegionFromRuns::Run> runs;
   for (int y = 0; y < h; ++y) {
-    row.clear();
+    runs.clear();
     const std::uint32_t* p = pixels.data() + std::size_t(y) * w;
     for (int x = 0; x < w;) {
       while (x < w && (p[x] & 0xFFFFFF) == 0xFFFFFF) ++x;
-      int start = x;
+      const int start = x;
       while (x < w && (p[x] & 0xFFFFFF) != 0xFFFFFF) ++x;
-      if (x > start) row.push_back({start, y, x, y + 1});
+      if (x > start) runs.emplace_back(start, x);
     }
-    bool sameAsBand = bandStart < bands.size() && bands.size() - bandStart == row.size() &&
-                      bands.back().Bottom == y;
-    for (std::size_t i = 0; sameAsBand && i < row.size(); ++i)
-      sameAsBand = bands[bandStart + i].Left == row[i].Left && bands[bandStart + i].Right == row[i].Right;
-    if (sameAsBand) {
-      for (std::size_t i = bandStart; i < bands.size(); ++i) bands[i].Bottom = y + 1;
-    } else if (!row.empty()) {
-      bandStart = bands.size();
-      bands.insert(bands.end(), row.begin(), row.end());
-    } else {
-      bandStart = bands.size();
-    }
+    region.AddBand(y, y + 1, runs);
   }
-  owned->rects = std::move(bands);
-  return owned.release();
+  return region.Create();
 }
 
 void TForm1::FormCreate(TControl*) {

@@ -89,7 +89,7 @@ void TGIFFrame::EncodeBitmap() {
   if (format == tk::pf1bit || format == tk::pf4bit || format == tk::pf8bit)
     return EncodeFromRows(tk::ViewOf(*BuiltBitmap->Handle()));
   const colour::ReductionMethod method =
-      GrayOnly ? colour::ReductionMethod::ReduceGray : DefaultReduction;
+      GrayOnly ? colour::ReductionMethod::ReduceGray : Options().ReductionMethod();
   const colour::ReducedImage reduced = colour::ReduceBitmap(*BuiltBitmap, method);
   if (method == colour::ReductionMethod::ReduceGray) GrayOnly = true;
   EncodeFromRows(reduced.Rows());

@@ -597,7 +597,7 @@ void TGIFFrame::DecodeRows(const tk::PixelView& rows) {
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, TolerateDamage, ParentImage))
+  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, Options().Tolerates(), ParentImage))
     DataDamaged = true;
 }
 
@@ -605,7 +605,7 @@ tk::BITMAPINFOHEADER TGIFFrame::RowHeader() const {
   const TGIFItem& item = *Encoded;
   const int depth = RowDepthFor(item.BitDepth);
   const std::int64_t imageSize = tk::DibRowBytes(item.ItemWidth, depth) * item.ItemHeight;
-  if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > MaxPixelBytes)
+  if (item.ItemWidth < 0 || item.ItemHeight < 0 || imageSize > Options().PixelByteLimit())
     throw tk::EInvalidGraphicOperation(
         tk::Format(SImageTooLarge, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
   tk::BITMAPINFOHEADER header;
@@ -632,7 +632,7 @@ void TGIFFrame::CheckData() {
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  if (CheckPixels(data, item.ItemWidth, item.ItemHeight, item.BitDepth, TolerateDamage))
+  if (CheckPixels(data, item.ItemWidth, item.ItemHeight, item.BitDepth, Options().Tolerates()))
     DataDamaged = true;
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,21 @@ inline bool TolerateDamage = true;
 using colour::DefaultReduction;
 // The clipboard format registered for "GIF Image".
 inline tk::TClipboardFormat GifClipboardFormat = 0;
+
+// The settings of one picture: how its reading and decoding treat damage, the largest pixel
+// buffer a frame may decode into, and how its frames of more than 256 colours are reduced. A
+// setting left unset follows the module's (TolerateDamage, MaxPixelBytes, DefaultReduction) at
+// the time it is used, so callers without options get those; callers such as the fuzzers and
+// gifkit set theirs on the picture instead of changing the module's for everyone.
+struct GifOptions {
+  std::optional<bool> TolerateDamage;
+  std::optional<std::int64_t> MaxPixelBytes;
+  std::optional<colour::ReductionMethod> Reduction;
+
+  bool Tolerates() const { return TolerateDamage.value_or(gif::TolerateDamage); }
+  std::int64_t PixelByteLimit() const { return MaxPixelBytes.value_or(gif::MaxPixelBytes); }
+  colour::ReductionMethod ReductionMethod() const { return Reduction.value_or(DefaultReduction); }
+};
 
 // A colour table as the GIF file holds it: Count entries of red, green, blue.
 struct GifColorTable {
@@ -227,9 +243,11 @@ class TGIFFrame : public tk::TPersistent {
   // Tells whether the frame's data is damaged without decoding its pixels: sets DataDamaged as
   // DecodeToDIB would, and fails where it would, at a cost that follows the data's bytes.
   void CheckData();
+  // The settings of the frame's picture (the module's without a picture).
+  GifOptions Options() const;
   // The header of the frame's rows: its size at the row depth of BitDepth (1, 4 or 8). Fails
   // with "Wrong number of colors; must be a power of 2" for a BitDepth outside 1..8, and with
-  // "GIF image too large to decode (%d x %d pixels)" above MaxPixelBytes.
+  // "GIF image too large to decode (%d x %d pixels)" above the picture's pixel byte limit.
   tk::BITMAPINFOHEADER RowHeader() const;
   // The colour table of the rows: 2^depth entries, those beyond the table's Count grey 0x80
   // with the given reserved byte.
@@ -330,6 +348,8 @@ class TGIFImage : public tk::TGraphic {
   TColor BackdropColor = NoColor;
   bool LoopEnabled = false;
   std::uint16_t LoopCount = 1;
+  // This picture's settings; copies of the picture take them along.
+  GifOptions Options;
 
  private:
   // Reads consecutive extensions while the block byte is 0x21; returns the kept ones (or null).

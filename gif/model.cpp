@@ -61,6 +61,8 @@ TExtension* FindExtension(const TExtensionList* list, TExtensionKind kind) {
 
 TGIFFrame::TGIFFrame(TGIFImage* parent) : ParentImage(parent) { ResetFrame(); }
 
+GifOptions TGIFFrame::Options() const { return ParentImage ? ParentImage->Options : GifOptions{}; }
+
 TGIFFrame::~TGIFFrame() {
   BuiltBitmap.reset();
   ExtBlocks.reset();
@@ -228,6 +230,7 @@ void TGIFImage::CopyPicture(const TGIFImage& source) {
   BackdropColor = source.BackdropColor;
   LoopCount = source.LoopCount;
   LoopEnabled = source.LoopEnabled;
+  Options = source.Options;
   FreeFrames();
   for (const auto& sourceFrame : source.FrameList) {
     auto frame = std::make_unique<TGIFFrame>(this);

@@ -60,14 +60,14 @@ std::unique_ptr<tk::TStringList> ReadSubBlocks(GifBuffer& data) {
   }
 }
 
-std::unique_ptr<TExtension> ReadExtension(GifBuffer& data) {
+std::unique_ptr<TExtension> ReadExtension(GifBuffer& data, bool tolerate) {
   auto extension = std::make_unique<TExtension>();
   std::uint8_t label = data.ReadByte();
   const std::optional<TExtensionKind> kind = KindOfLabel(label);
   if (!kind) {
     // Extensions of other labels have the general layout, a sub-block chain. Damage-tolerant
     // reading skips them as other decoders do; strict reading refuses them.
-    if (!TolerateDamage)
+    if (!tolerate)
       throw tk::EInvalidGraphicOperation(tk::Format(SUnknownExtension, {std::int64_t{label}}));
     ReadSubBlocks(data);
     return nullptr;
@@ -82,7 +82,7 @@ std::unique_ptr<TExtension> ReadExtension(GifBuffer& data) {
 std::unique_ptr<TExtensionList> TGIFImage::ReadExtensionRun(GifBuffer& data, std::uint8_t& blockByte) {
   std::unique_ptr<TExtensionList> kept;
   while (blockByte == kExtensionIntroducer) {
-    std::unique_ptr<TExtension> extension = ReadExtension(data);
+    std::unique_ptr<TExtension> extension = ReadExtension(data, Options.Tolerates());
     // The graphic control and comment extensions gathered so far belong to the text.
     if (extension && extension->Kind == ekPlainText) kept.reset();
     if (!extension) {
@@ -149,7 +149,7 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
       item.PixelData->SetPosition(item.PixelData->Size());
       item.PixelData->WriteU8(0);
     }
-    if (DataDamaged && !TolerateDamage)
+    if (DataDamaged && !Options().Tolerates())
       Fail(tk::SReadError, "the image data announces a sub-block longer than the " +
                                std::to_string(data.Remaining()) + " bytes left");
     item.PixelData->SetPosition(0);

@@ -31,9 +31,9 @@ class GifBuffer : public tk::ByteReader {
 };
 
 // Reads one extension; the buffer stands just behind its 0x21 introducer. An extension of a
-// label other than 0xF9, 0xFE, 0x01 and 0xFF is skipped (the result is null) while TolerateDamage
-// is set, and fails with "Unrecognized extension block: %.2x" when it is not.
-std::unique_ptr<TExtension> ReadExtension(GifBuffer& data);
+// label other than 0xF9, 0xFE, 0x01 and 0xFF is skipped (the result is null) when tolerating
+// damage, and fails with "Unrecognized extension block: %.2x" when not.
+std::unique_ptr<TExtension> ReadExtension(GifBuffer& data, bool tolerate = TolerateDamage);
 
 // Reads a sub-block chain, one string per sub-block.
 std::unique_ptr<tk::TStringList> ReadSubBlocks(GifBuffer& data);

@@ -13,15 +13,16 @@ namespace {
 // whose buffer alone is larger is left undecoded: beyond it, pixels cost time, not coverage.
 constexpr std::int64_t kMaxFuzzPixelBytes = std::int64_t{16} << 20;
 
-void ReadAndDecode(const std::uint8_t* data, std::size_t size) {
+void ReadAndDecode(const std::uint8_t* data, std::size_t size, bool tolerate) {
   gif::TGIFImage picture;
+  picture.Options.TolerateDamage = tolerate;
   tk::TReadOnlyMemoryStream stream({data, size});
   try {
     picture.ReadGIF(stream.Size(), stream, false);
   } catch (const tk::Exception&) {
   }
   gif::TGIFImage copy;
-  copy.TakeFrom(&picture);
+  copy.TakeFrom(&picture);  // takes the picture's settings along
   std::int64_t budget = kMaxFuzzPixelBytes;
   for (int i = 0; i < copy.FrameCount() && budget > 0; ++i) {
     gif::TGIFFrame& frame = copy.FrameAt(i);
@@ -42,9 +43,7 @@ void ReadAndDecode(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  gif::TolerateDamage = true;
-  ReadAndDecode(data, size);
-  gif::TolerateDamage = false;
-  ReadAndDecode(data, size);
+  ReadAndDecode(data, size, true);
+  ReadAndDecode(data, size, false);
   return 0;
 }

@@ -10,8 +10,8 @@
 #include "toolkit/core/streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  gif::TolerateDamage = true;
   gif::TGIFImage picture;
+  picture.Options.TolerateDamage = true;
   tk::TReadOnlyMemoryStream stream({data, size});
   try {
     picture.ReadGIF(stream.Size(), stream, false);

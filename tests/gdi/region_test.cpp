@@ -64,3 +64,24 @@ TEST(Regions, RectangleCornersInAnyOrder) {
   auto empty = Rect(3, 3, 3, 9);
   EXPECT_TRUE(RegionRects(empty.get()).empty());
 }
+
+TEST(Regions, FromRunsBandByBand) {
+  // The 5 x 3 outline above from its runs: the same rectangles as the subtractions give.
+  using Runs = std::vector<RegionFromRuns::Run>;
+  RegionFromRuns builder;
+  builder.AddBand(0, 1, Runs{{0, 1}, {4, 5}});
+  builder.AddBand(1, 2, Runs{});
+  builder.AddBand(2, 3, Runs{{0, 2}, {3, 5}});
+  UniqueRegion outline(builder.Create());
+  EXPECT_EQ(RegionRects(outline.get()),
+            (std::vector<TRect>{{0, 0, 1, 1}, {4, 0, 5, 1}, {0, 2, 2, 3}, {3, 2, 5, 3}}));
+  // Touching bands with the same runs make one band; a gap or other runs start a new one.
+  builder.AddBand(0, 1, Runs{{1, 3}});
+  builder.AddBand(1, 4, Runs{{1, 3}});
+  builder.AddBand(4, 5, Runs{{1, 2}});
+  builder.AddBand(6, 7, Runs{{1, 2}});
+  EXPECT_EQ(builder.TakeRects(), (std::vector<TRect>{{1, 0, 3, 4}, {1, 4, 2, 5}, {1, 6, 2, 7}}));
+  EXPECT_TRUE(builder.TakeRects().empty());
+  UniqueRegion none(builder.Create());
+  EXPECT_TRUE(RegionRects(none.get()).empty());
+}

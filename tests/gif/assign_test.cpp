@@ -328,3 +328,23 @@ TEST(EncodeFromDIB, AnAbortResetsTheFrame) {
 }
 
 }  // namespace
+
+TEST(AssignBitmap, APictureReducesByItsOwnMethodAndTheModuleSettingStays) {
+  using M = colour::ReductionMethod;
+  const auto bitmap = MakeBitmap(40, 30, 24, Pattern(40, 30, 0x1000000));
+  const M saved = colour::DefaultReduction;
+  colour::DefaultReduction = M::ReduceFixed666;
+  TGIFImage byModule;
+  byModule.TakeFrom(bitmap.get());
+  const Bytes fixed = Saved(byModule);
+  colour::DefaultReduction = saved;
+
+  TGIFImage own;
+  own.Options.Reduction = M::ReduceFixed666;
+  own.TakeFrom(bitmap.get());
+  EXPECT_EQ(Saved(own), fixed);
+  EXPECT_EQ(colour::DefaultReduction, saved);
+  TGIFImage plain;
+  plain.TakeFrom(bitmap.get());
+  EXPECT_NE(Saved(plain), fixed);
+}

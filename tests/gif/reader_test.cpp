@@ -494,3 +494,44 @@ TEST(DepthForCount, PowersOfTwoOnly) {
 }
 
 }  // namespace
+
+TEST(ReadOptions, APictureToleratesAndLimitsByItsOwnSettings) {
+  Bytes unknown{0x21, 0x2C};
+  unknown << Chain({{1, 2, 3}});
+  {
+    Tolerate off(false);
+    TGIFImage strict;
+    EXPECT_FAILS_WITH(Read(strict, OneImage(unknown)), tk::EInvalidGraphicOperation,
+                      "Unrecognized extension block: 2C");
+    TGIFImage lenient;
+    lenient.Options.TolerateDamage = true;
+    Read(lenient, OneImage(unknown));
+    EXPECT_EQ(lenient.FrameCount(), 1);
+    // A copy takes the settings along.
+    TGIFImage copy;
+    copy.TakeFrom(&lenient);
+    EXPECT_EQ(copy.Options.TolerateDamage, std::optional<bool>(true));
+  }
+  Tolerate on(true);
+  TGIFImage strict;
+  strict.Options.TolerateDamage = false;
+  EXPECT_FAILS_WITH(Read(strict, OneImage(unknown)), tk::EInvalidGraphicOperation,
+                    "Unrecognized extension block: 2C");
+  // A frame whose data runs out while rows remain.
+  Bytes cut = Screen(4, 4, 0x81);
+  cut << Table(4) << Descriptor(0, 0, 4, 4) << Bytes{2, 2, 0x84, 0x01, 0} << Bytes{0x3B};
+  Read(strict, cut);
+  tk::TMemoryStream dib;
+  EXPECT_FAILS_WITH(strict.FrameAt(0).DecodeToDIB(dib), tk::EInvalidGraphicOperation, "Stream read error");
+  TGIFImage lenient;
+  Read(lenient, cut);
+  lenient.FrameAt(0).DecodeToDIB(dib);
+  EXPECT_TRUE(lenient.FrameAt(0).DataDamaged);
+  // The pixel buffer limit: 2 rows of 4 bytes.
+  lenient.Options.MaxPixelBytes = 7;
+  Read(lenient, OneImage());
+  EXPECT_FAILS_WITH(lenient.FrameAt(0).DecodeToDIB(dib), tk::EInvalidGraphicOperation,
+                    "GIF image too large to decode (2 x 2 pixels)");
+  lenient.Options.MaxPixelBytes = 8;
+  lenient.FrameAt(0).DecodeToDIB(dib);
+}

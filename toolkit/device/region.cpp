@@ -70,25 +70,16 @@ std::vector<TRect> Combine(const std::vector<TRect>& ra, const std::vector<TRect
   std::sort(ys.begin(), ys.end());
   ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
 
-  std::vector<Band> out;
+  RegionFromRuns out;
   std::size_t ca = 0, cb = 0;
   static const Spans kNone;
   for (std::size_t k = 0; k + 1 < ys.size(); ++k) {
     const Spans* sa = SpansAt(a, ca, ys[k]);
     const Spans* sb = SpansAt(b, cb, ys[k]);
     if (!sa && !sb) continue;
-    Spans spans = CombineSpans(sa ? *sa : kNone, sb ? *sb : kNone, mode);
-    if (spans.empty()) continue;
-    if (!out.empty() && out.back().bottom == ys[k] && out.back().spans == spans) {
-      out.back().bottom = ys[k + 1];
-    } else {
-      out.push_back(Band{ys[k], ys[k + 1], std::move(spans)});
-    }
+    out.AddBand(ys[k], ys[k + 1], CombineSpans(sa ? *sa : kNone, sb ? *sb : kNone, mode));
   }
-  std::vector<TRect> rects;
-  for (const Band& band : out)
-    for (const auto& [l, r] : band.spans) rects.push_back(TRect{l, band.top, r, band.bottom});
-  return rects;
+  return out.TakeRects();
 }
 
 int Kind(const GdiRegion* region) {
@@ -146,5 +137,31 @@ int OffsetRgn(HRGN region, int dx, int dy) {
 bool EqualRgn(HRGN a, HRGN b) { return a && b && a->rects == b->rects; }
 
 std::vector<TRect> RegionRects(HRGN region) { return region ? region->rects : std::vector<TRect>{}; }
+
+void RegionFromRuns::AddBand(int top, int bottom, std::span<const Run> runs) {
+  if (runs.empty() || top >= bottom) return;
+  // The last band continues when it ends where this one begins and has the same runs.
+  const std::size_t last = rects_.size() - lastBand_;
+  bool same = !rects_.empty() && rects_.back().Bottom == top && last == runs.size();
+  for (std::size_t i = 0; same && i < runs.size(); ++i)
+    same = rects_[lastBand_ + i].Left == runs[i].first && rects_[lastBand_ + i].Right == runs[i].second;
+  if (same) {
+    for (std::size_t i = lastBand_; i < rects_.size(); ++i) rects_[i].Bottom = bottom;
+    return;
+  }
+  lastBand_ = rects_.size();
+  for (const auto& [left, right] : runs) rects_.push_back(TRect{left, top, right, bottom});
+}
+
+std::vector<TRect> RegionFromRuns::TakeRects() {
+  lastBand_ = 0;
+  return std::exchange(rects_, {});
+}
+
+HRGN RegionFromRuns::Create() {
+  auto* region = new GdiRegion;
+  region->rects = TakeRects();
+  return region;
+}
 
 }  // namespace tk

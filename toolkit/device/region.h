@@ -3,6 +3,8 @@
 // and never have the same rectangles as a band they touch).
 #pragma once
 
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "toolkit/device/gdi.h"
@@ -41,5 +43,25 @@ int OffsetRgn(HRGN region, int dx, int dy);
 bool EqualRgn(HRGN a, HRGN b);
 // The region's rectangles in band order: what a window backend hands to its shape calls.
 std::vector<TRect> RegionRects(HRGN region);
+
+// Builds a region in its banded form from runs, band by band from top to bottom: each band is
+// rows [top, bottom) covered by runs [left, right) that run left to right and do not touch. A
+// band that continues the one above it with the same runs extends it, so the result has the
+// form the operations above give, without one combination per run.
+class RegionFromRuns {
+ public:
+  using Run = std::pair<int, int>;
+
+  // Adds a band; a band without runs adds nothing. Bands come in order, never overlapping.
+  void AddBand(int top, int bottom, std::span<const Run> runs);
+  // The rectangles so far, in band order; the builder is left empty.
+  std::vector<TRect> TakeRects();
+  // A new region of the rectangles; the builder is left empty.
+  HRGN Create();
+
+ private:
+  std::vector<TRect> rects_;
+  std::size_t lastBand_ = 0;  // index of the first rectangle of the last band
+};
 
 }  // namespace tk

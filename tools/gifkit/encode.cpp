@@ -18,11 +18,11 @@ int Encode(const std::vector<std::string>& arguments) {
   if (args.positional.size() != 2) throw gifkit::UsageError{"expected an input file and OUT.gif"};
   if (args.Has("method") && args.Has("gray"))
     throw gifkit::UsageError{"--gray and --method exclude each other: --gray reduces to greys"};
-  if (args.Has("method")) colour::DefaultReduction = gifkit::MethodNamed(args.Value("method"));
   const std::string& input = args.positional[0];
   const std::string extension = tk::LowerCase(std::filesystem::path(input).extension().string());
 
   gif::TGIFImage picture;
+  if (args.Has("method")) picture.Options.Reduction = gifkit::MethodNamed(args.Value("method"));
   if (extension == ".bmp") {
     tk::TBitmap bitmap;
     bitmap.LoadFromFile(input);
