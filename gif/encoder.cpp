@@ -14,25 +14,20 @@ namespace gif {
 
 namespace {
 
-constexpr std::uint32_t kEmptySlot = 0xFFFFFFFF;
 // The last code assigned before the table starts afresh: codes never grow beyond 12 bits, and a
 // decoder's table never fills.
 constexpr unsigned kLastCode = 4094;
 
-// A slot holds the string's key (prefix code << 8 | last pixel) above its own 12-bit code. The
-// empty slot reads as prefix 4095, which is never assigned.
-// Beside the slots, every code remembers the last string found or made from it by one more
-// pixel: that pixel, and the string's code. Neighbouring pixels tend to repeat the strings of
-// their neighbours, so most searches end there, with one look-up by code instead of a hashed
-// search. An empty entry names pixel 0xFFFF, which no pixel is.
+// A slot holds the scrambled name of the string that was put there, 0 when empty (0 names code
+// 0, a single pixel, which is never put in a slot). Beside the slots, each name's key: the name
+// of its prefix << 8 | its last pixel. Key 0xFFFFFFFF, of name 0, matches no string. The search
+// takes the slot's name as the string's before its key is checked, so the next pixel's search
+// waits for one load only.
 struct StringTable {
-  std::array<std::uint32_t, kStringSlots> slots;
-  std::array<std::uint16_t, 4096> childPixel;
-  std::array<std::uint16_t, 4096> childCode;
-  void Empty() {
-    std::memset(slots.data(), 0xFF, sizeof slots);
-    std::memset(childPixel.data(), 0xFF, sizeof childPixel);
-  }
+  std::array<std::uint16_t, kStringSlots> slots;
+  std::array<std::uint32_t, 4096> keys;
+  StringTable() { keys[0] = 0xFFFFFFFF; }
+  void Empty() { std::memset(slots.data(), 0, sizeof slots); }
 };
 
 // Where the code bytes gather before they go out as sub-blocks: room for 16 sub-blocks and the
@@ -60,28 +55,27 @@ class Encoder {
     const std::uint8_t* p = pixels;
     const std::uint8_t* const end = pixels + count;
     if (p == end) return;
-    std::uint32_t* const slots = table_->slots.data();
-    std::uint16_t* const childPixel = table_->childPixel.data();
-    std::uint16_t* const childCode = table_->childCode.data();
+    std::uint16_t* const slots = table_->slots.data();
+    std::uint32_t* const keys = table_->keys.data();
     std::uint8_t* const stage = stage_;
+    // The current string, by its scrambled name.
     unsigned prefix = prefix_;
-    if (!haveString_) prefix = *p++;
+    if (!haveString_) prefix = ScrambleCode(*p++);
     haveString_ = true;
     unsigned lastCode = lastCode_, capacity = capacity_;
     int width = width_;
     std::uint64_t acc = acc_;
     int bits = bits_;
     std::size_t fill = fill_;
+    // The accumulator goes to the stage eight bytes at a time, its whole bytes counted.
     auto put = [&](unsigned code) {
       acc |= static_cast<std::uint64_t>(code) << bits;
       bits += width;
-      if (bits >= 32) {
-        for (int k = 0; k < 4; ++k) stage[fill + k] = static_cast<std::uint8_t>(acc >> (8 * k));
-        fill += 4;
-        acc >>= 32;
-        bits -= 32;
-        if (fill >= kStageSize) fill = FlushStage(fill);
-      }
+      std::memcpy(stage + fill, &acc, 8);
+      fill += static_cast<unsigned>(bits) >> 3;
+      acc >>= bits & ~7;
+      bits &= 7;
+      if (fill >= kStageSize) fill = FlushStage(fill);
     };
     for (;;) {
       // The string grows while the table holds it with the next pixel; the search stops at the
@@ -89,30 +83,27 @@ class Encoder {
       std::uint32_t slot = 0;
       for (; p != end; ++p) {
         const unsigned pixel = *p;
-        if (childPixel[prefix] == pixel) {
-          prefix = childCode[prefix];
-          continue;
-        }
         const std::uint32_t key = prefix << 8 | pixel;
-        slot = StringHash(prefix, pixel);
-        std::uint32_t entry;
-        while ((entry = slots[slot]) >> 12 != key) {
-          if (entry == kEmptySlot) break;
-          slot = (slot + 1) & (kStringSlots - 1);
+        slot = StringSlot(prefix, pixel);
+        unsigned name = slots[slot];
+        if (keys[name] != key) [[unlikely]] {
+          while (name != 0) {
+            slot = (slot + 1) & (kStringSlots - 1);
+            name = slots[slot];
+            if (keys[name] == key) break;
+          }
+          if (name == 0) break;
         }
-        if (entry == kEmptySlot) break;
-        childPixel[prefix] = static_cast<std::uint16_t>(pixel);
-        childCode[prefix] = static_cast<std::uint16_t>(entry & 0xFFF);
-        prefix = entry & 0xFFF;
+        prefix = name;
       }
       if (p == end) break;
       // A new string: the current one is written, and the pixel starts the next.
       const unsigned pixel = *p++;
-      put(prefix);
-      slots[slot] = (prefix << 8 | pixel) << 12 | ++lastCode;
-      childPixel[prefix] = static_cast<std::uint16_t>(pixel);
-      childCode[prefix] = static_cast<std::uint16_t>(lastCode);
-      prefix = pixel;
+      put(UnscrambleCode(prefix));
+      const unsigned made = ScrambleCode(++lastCode);
+      slots[slot] = static_cast<std::uint16_t>(made);
+      keys[made] = prefix << 8 | pixel;
+      prefix = ScrambleCode(pixel);
       if (lastCode >= capacity) {
         capacity <<= 1;
         ++width;
@@ -128,7 +119,7 @@ class Encoder {
           haveString_ = false;
           break;
         }
-        prefix = *p++;
+        prefix = ScrambleCode(*p++);
       }
     }
     prefix_ = prefix;
@@ -141,7 +132,7 @@ class Encoder {
   }
 
   void Finish() {
-    if (haveString_) PutCode(prefix_);
+    if (haveString_) PutCode(UnscrambleCode(prefix_));
     PutCode(endCode_);
     // The bits left: whole bytes, the last one padded with zeros.
     while (bits_ > 0) {
@@ -194,9 +185,9 @@ class Encoder {
   unsigned capacity_ = 0;
   int width_ = 0;
   bool haveString_ = false;
-  unsigned prefix_ = 0;
+  unsigned prefix_ = 0;  // scrambled
   // Codes are packed least significant bit first into the accumulator, whose low bits go to the
-  // stage four bytes at a time.
+  // stage eight bytes at a time.
   std::uint64_t acc_ = 0;
   int bits_ = 0;
   std::size_t fill_ = 0;

@@ -1,21 +1,28 @@
-// The LZW encoder's string table: its size and the slot where a string's search starts.
-// EncodePixels itself is declared in gif/gif.h.
+// The LZW encoder's string table. EncodePixels itself is declared in gif/gif.h.
+//
+// Within the table a code goes by a scrambled name: the code times an odd constant, modulo 4096
+// (a one-to-one map of 12-bit numbers). The search for the string (prefix, pixel) starts at the
+// slot named by the prefix's scrambled name XOR a spread of the pixel: one XOR after the load
+// that gave the prefix, where a hash of the code would take a multiplication. Consecutive codes
+// get names far apart, so the slots of a table's strings do not cluster.
 #pragma once
 
 #include <cstdint>
 
 namespace gif {
 
-// The string table holds every string of the current table as its prefix code (the code of all
-// its pixels but the last) and its last pixel. It has this many slots, linearly probed; the
-// longest table (codes 258..4094) fills less than a quarter of it.
-inline constexpr int kStringSlotBits = 14;
+// Slots of the table, linearly probed; the longest table (codes 258..4094) fills an eighth.
+inline constexpr int kStringSlotBits = 15;
 inline constexpr std::uint32_t kStringSlots = 1u << kStringSlotBits;
 
-// The slot where the search for the string (prefix code, pixel) starts. The key is spread by a
-// multiplicative hash, so that neighbouring prefix codes and pixel values land far apart.
-constexpr std::uint32_t StringHash(std::uint32_t prefix, std::uint32_t pixel) {
-  return ((prefix << 8 | pixel) * 0x9E3779B1u) >> (32 - kStringSlotBits);
+constexpr unsigned ScrambleCode(unsigned code) { return code * 2531u & 0xFFF; }
+// 971 is the inverse of 2531 modulo 4096.
+constexpr unsigned UnscrambleCode(unsigned name) { return name * 971u & 0xFFF; }
+static_assert(UnscrambleCode(ScrambleCode(4094)) == 4094 && ScrambleCode(0) == 0);
+
+// The slot where the search for the string (prefix's scrambled name, pixel) starts.
+constexpr std::uint32_t StringSlot(std::uint32_t prefixName, std::uint32_t pixel) {
+  return prefixName ^ (pixel * 0x9E3779B1u >> (32 - kStringSlotBits));
 }
 
 }  // namespace gif

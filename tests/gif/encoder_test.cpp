@@ -1,14 +1,15 @@
 // The LZW encoder: the code stream against a plain model of the algorithm, the code sizes, the
 // table that starts afresh after code 4094, the sub-block lengths, round trips through the
-// decoder, interlacing, progress and bad input.
+// decoder, interlacing, progress and bad input. The model is lzw_model.h, which the differential
+// fuzzer (fuzz/gif/encode_diff_fuzzer.cpp) uses too.
 #include <gtest/gtest.h>
 
-#include <map>
 
 #include "bitmap_builder.h"
 #include "gif/decoder.h"
 #include "gif/gif.h"
 #include "gif_builder.h"
+#include "lzw_model.h"
 
 using namespace giftest;
 
@@ -33,73 +34,6 @@ Bytes Encode(int width, int height, int bits, const Bytes& rows, bool interlaced
   tk::TMemoryStream out;
   gif::EncodePixels(out, Header(width, height, bits), interlaced, progress, rows);
   return Bytes(out.Bytes().begin(), out.Bytes().end());
-}
-
-// The algorithm as plainly as it can be put: a map from (prefix code, pixel) to code, and codes
-// packed through a 260-byte buffer that goes out 255 bytes at a time.
-Bytes ModelEncode(int codeSize, const std::vector<std::uint8_t>& pixels) {
-  Bytes out{static_cast<std::uint8_t>(codeSize)};
-  std::uint8_t buffer[260] = {};
-  int position = 0;
-  int width = codeSize + 1;
-  auto put = [&](unsigned code) {
-    const int i = position / 8;
-    const std::uint32_t v = code << (position % 8);
-    buffer[i] |= static_cast<std::uint8_t>(v);
-    buffer[i + 1] = static_cast<std::uint8_t>(v >> 8);
-    buffer[i + 2] = static_cast<std::uint8_t>(v >> 16);
-    position += width;
-    if (position >= 2040) {
-      out.push_back(255);
-      out.insert(out.end(), buffer, buffer + 255);
-      buffer[0] = buffer[255];
-      buffer[1] = buffer[256];
-      std::fill(buffer + 2, buffer + 257, 0);
-      position -= 2040;
-    }
-  };
-  const unsigned clear = 1u << codeSize, end = clear + 1;
-  unsigned last = end, capacity = 1u << width;
-  std::map<std::pair<unsigned, unsigned>, unsigned> table;
-  put(clear);
-  unsigned prefix = 0;
-  int length = 0;
-  for (std::uint8_t p : pixels) {
-    if (++length == 1) {
-      prefix = p;
-      continue;
-    }
-    auto found = table.find({prefix, p});
-    if (found != table.end()) {
-      prefix = found->second;
-      continue;
-    }
-    put(prefix);
-    table[{prefix, p}] = ++last;
-    prefix = p;
-    length = 1;
-    if (last >= capacity) {
-      capacity *= 2;
-      ++width;
-    } else if (last >= 4094) {
-      put(p);
-      put(clear);
-      length = 0;
-      last = end;
-      width = codeSize + 1;
-      capacity = 1u << width;
-      table.clear();
-    }
-  }
-  if (length > 0) put(prefix);
-  put(end);
-  const int n = (position + 7) / 8;
-  if (n > 0) {
-    out.push_back(static_cast<std::uint8_t>(n));
-    out.insert(out.end(), buffer, buffer + n);
-  }
-  out.push_back(0);
-  return out;
 }
 
 // The codes of a chain, read at the widths a decoder uses.
