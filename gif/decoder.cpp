@@ -384,7 +384,7 @@ int ExpandDamaged(const StringTable& table, unsigned c, std::uint8_t* stack, int
 template <bool kReport, class Rows>
 bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bool partialRow,
             tk::TGraphic* progress) {
-  const std::uint8_t* base = data.Memory();
+  const std::uint8_t* base = data.Bytes().data();  // read in place: the bytes may be shared
   const std::size_t size = static_cast<std::size_t>(data.Size());
   const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
   if (start >= size) throw tk::EReadError();  // no code size byte

@@ -47,6 +47,12 @@ inline constexpr std::string_view SGIFDescription = "CompuServe GIF Image";     
 // ReadOptions.APictureToleratesAndLimitsByItsOwnSettings.
 inline constexpr std::string_view SImageTooLarge = "GIF image too large to decode (%d x %d pixels)";
 inline constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
+// Our own: a GIF stream of more than MaxFrames images. Every frame read costs a few hundred bytes
+// of memory, so the frames of a picture are bounded: 262,144 frames, more than an hour of
+// animation at 50 frames a second, are read, and the next one fails the reading with this message.
+// Quirk: a limit of our own. Test: ReadEntryPoints.AtMostMaxFramesAreRead.
+inline constexpr std::string_view STooManyFrames = "GIF picture has too many frames (more than %d)";
+inline constexpr int MaxFrames = 1 << 18;
 // Our own: a frame of width or height 0 (its descriptor and the logical screen both say 0). Its
 // bitmap file image holds no pixel rows, which no bitmap takes: building its bitmap, or writing
 // it as a file, refuses it with this message. Quirk (a mended fault: the bitmap file made of it
@@ -82,8 +88,34 @@ struct GifColorTable {
   struct Entry {
     std::uint8_t Red = 0, Green = 0, Blue = 0;
   };
+  // The 256 entries. A copy of a table shares them until one of the two is changed, so that the
+  // frames of a picture that use its global table hold no copy of their own; a table that never
+  // had entries holds none (they read as black).
+  class EntryArray {
+   public:
+    static constexpr std::size_t size() { return 256; }
+    const Entry& operator[](std::size_t i) const { return Get()[i]; }
+    Entry& operator[](std::size_t i) { return Own()[i]; }
+    const Entry* data() const { return Get().data(); }
+    Entry* data() { return Own().data(); }
+    const Entry* begin() const { return data(); }
+    const Entry* end() const { return data() + size(); }
+
+   private:
+    using Array = std::array<Entry, 256>;
+    const Array& Get() const {
+      static const Array black{};
+      return shared_ ? *shared_ : black;
+    }
+    Array& Own() {
+      if (!shared_ || shared_.use_count() > 1) shared_ = std::make_shared<Array>(Get());
+      return *shared_;
+    }
+    std::shared_ptr<Array> shared_;
+  };
+
   std::int32_t Count = 0;  // 0..256; 0 = no table
-  std::array<Entry, 256> Entries{};
+  EntryArray Entries;
 
   // Entry i as a colour: red | green << 8 | blue << 16.
   TColor Color(int i) const {

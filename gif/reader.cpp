@@ -74,13 +74,14 @@ void SkipUnknownExtension(GifBuffer& data, std::uint8_t label, bool tolerate) {
   ReadSubBlocks(data);
 }
 
-// Copies an image's code size byte and the complete sub-blocks behind it, as they stand, to the
-// target; returns true when a sub-block announces more bytes than remain (damage).
+// Takes an image's code size byte and the complete sub-blocks behind it, as they stand, into the
+// target: a view of the buffer's bytes when an owner keeps them alive, else a copy. Returns true
+// when a sub-block announces more bytes than remain (damage).
 // Quirk: such a chain keeps its complete sub-blocks (Test:
 // ReadImage.TruncatedDataChainWithAndWithoutTolerance), and data that ends right after the code
-// size byte gets the terminator it lacks, so that the copy is a whole chain (Test:
+// size byte gets the terminator it lacks, so that the data is a whole chain (Test:
 // ReadImage.DataEndingAfterTheCodeSizeGetsATerminator).
-bool CopyImageData(GifBuffer& data, tk::TMemoryStream& target) {
+bool CopyImageData(GifBuffer& data, std::unique_ptr<tk::TMemoryStream>& target) {
   const std::span<const std::uint8_t> begin = data.Rest();
   data.ReadExactByte("LZW code size");
   std::size_t copied = 1;
@@ -96,9 +97,16 @@ bool CopyImageData(GifBuffer& data, tk::TMemoryStream& target) {
     copied += 1 + length;
     if (length == 0) break;
   }
-  target.Reserve(copied + 1);
-  target.WriteBuffer(begin.first(copied));
-  if (missingTerminator) target.WriteU8(0);
+  if (data.Owner()) {
+    target = std::make_unique<tk::TMemoryStream>(begin.first(copied), data.Owner());
+  } else {
+    target->Reserve(copied + 1);
+    target->WriteBuffer(begin.first(copied));
+  }
+  if (missingTerminator) {  // the stream's own bytes from here on
+    target->SetPosition(target->Size());
+    target->WriteU8(0);
+  }
   return damaged;
 }
 
@@ -183,9 +191,9 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
       item.ColorTable = GifColorTable{};
     }
 
-    // The code size byte and the complete sub-blocks that follow, copied as they stand.
+    // The code size byte and the complete sub-blocks that follow, as they stand.
     const std::uint8_t codeSize = data.Rest().empty() ? 0 : data.Rest()[0];
-    DataDamaged = CopyImageData(data, *item.PixelData);
+    DataDamaged = CopyImageData(data, item.PixelData);
     if (DataDamaged && !Options().Tolerates())
       Fail(tk::SReadError, "the image data announces a sub-block longer than the " +
                                std::to_string(data.Remaining()) + " bytes left");
@@ -225,15 +233,28 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
 
 void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decodeFirst) {
   Reset();
-  // The whole GIF is taken in one exact read; all parsing works on that buffer.
+  // All parsing works on the whole GIF in one buffer, which the frames' LZW data refer to: the
+  // stream's own bytes when something keeps them alive (a file read whole, a library's
+  // resource), else one exact read into a buffer of the picture's.
   if (byteCount < 0 || byteCount > stream.Remaining())
     throw tk::EReadError(tk::Reason{"a GIF of " + std::to_string(byteCount) + " bytes asked for, " +
                                     std::to_string(stream.Remaining()) + " in the stream"});
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(byteCount));
-  stream.ReadBuffer(buffer.data(), buffer.size());
+  const auto count = static_cast<std::size_t>(byteCount);
+  std::span<const std::uint8_t> buffer;
+  std::shared_ptr<const void> owner;
+  if (auto* view = dynamic_cast<tk::TReadOnlyMemoryStream*>(&stream); view && view->Owner()) {
+    buffer = view->Bytes().subspan(static_cast<std::size_t>(view->Position()), count);
+    owner = view->Owner();
+    view->Seek(byteCount, tk::SeekOrigin::Current);
+  } else {
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(count);
+    stream.ReadBuffer(bytes->data(), count);
+    buffer = *bytes;
+    owner = std::move(bytes);
+  }
 
   if (!buffer.empty()) {
-    GifBuffer data(buffer);
+    GifBuffer data(buffer, owner);
     TGIFData& screen = *ScreenData;
     std::uint8_t header[6];
     data.Read(header, sizeof header);
@@ -260,6 +281,9 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
     while (blockByte != 0 && blockByte != kTrailer && !data.AtEnd()) {
       std::unique_ptr<TExtensionList> extensions = ReadExtensionRun(data, blockByte);
       if (blockByte == kImageSeparator) {
+        if (FrameCount() == MaxFrames)
+          Fail(tk::Format(STooManyFrames, {std::int64_t{MaxFrames}}),
+               "one more image at offset " + std::to_string(data.Position() - 1));
         auto frame = std::make_unique<TGIFFrame>(this);
         if (screen.GlobalTable.Count > 0)
           frame->Encoded->BitDepth = static_cast<std::uint8_t>(DepthForCount(screen.GlobalTable.Count));
@@ -281,7 +305,7 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
       }
     }
   }
-  buffer = {};
+  owner.reset();  // the frames hold what they refer to
 
   if (FrameCount() > 0) {
     CurrentIndex = 0;

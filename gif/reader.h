@@ -15,13 +15,19 @@ namespace gif {
 
 // The bytes of one GIF stream with a read position: the toolkit's bounded reader, whose exact
 // reads fail with EReadError "Stream read error" and the reason beside it. Plain reads take what
-// there is and read the bytes missing at the end of the data as zero.
+// there is and read the bytes missing at the end of the data as zero. The owner, when there is
+// one, keeps the bytes alive: the frames' LZW data are then views of them, not copies.
 class GifBuffer : public tk::ByteReader {
  public:
-  explicit GifBuffer(std::span<const std::uint8_t> bytes) : ByteReader(bytes, FailRead) {}
+  explicit GifBuffer(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner = nullptr)
+      : ByteReader(bytes, FailRead), owner_(std::move(owner)) {}
+
+  const std::shared_ptr<const void>& Owner() const { return owner_; }
 
  private:
   static void FailRead(std::string reason) { throw tk::EReadError(tk::Reason{std::move(reason)}); }
+
+  std::shared_ptr<const void> owner_;
 };
 
 // Reads one extension; the buffer stands just behind its 0x21 introducer. An extension of a

@@ -213,7 +213,7 @@ inline void SetEntry(Entry* table, unsigned code, unsigned previous, std::uint8_
 template <bool kReport>
 bool Decode(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
             int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
-  const std::uint8_t* base = data.Memory();
+  const std::uint8_t* base = data.Bytes().data();
   const std::size_t size = static_cast<std::size_t>(data.Size());
   const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
   if (start >= size) throw tk::EReadError();  // no code size byte

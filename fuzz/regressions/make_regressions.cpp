@@ -86,6 +86,17 @@ Bytes LibraryOfSharedName(int count, int length) {
   return image;
 }
 
+// A GIF of count images of 1 x 1 pixel, 12 bytes each: at about 1 KB of memory per frame, 3 million
+// such frames once cost 3 GB.
+Bytes GifOfMinimalFrames(int count) {
+  Bytes file = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
+  const Bytes frame = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 0};
+  file.reserve(file.size() + frame.size() * static_cast<std::size_t>(count) + 1);
+  for (int i = 0; i < count; ++i) file.insert(file.end(), frame.begin(), frame.end());
+  file.push_back(0x3B);
+  return file;
+}
+
 struct Reproducer {
   const char* target;
   const char* name;
@@ -100,6 +111,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::vector<Reproducer> reproducers = {
+      // 3 million frames in 36 MB: read up to the picture's frame limit, then refused.
+      {"gif_read", "minimal-frames-3000000.gif", [] { return GifOfMinimalFrames(3000000); }},
       // 65,535 directory entries pointing at one 4 MiB image: once decoded per entry.
       {"ico", "shared-image-65535.ico", [] { return IconOfSharedImage(65535, 2048); }},
       // Named entries sharing one long name: every name converted in full (the gadget loads its

@@ -1,6 +1,7 @@
 // gifkit run as the program: encode, copy, info, decode and ani, cut files, help and usage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -78,6 +79,32 @@ TEST(GifkitDecode, AFrameWithoutPixelsIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(Gifkit("decode " + in + " " + out),
             (std::pair<int, std::string>{1, "gifkit: GIF image has no pixels (7 x 0)\n"}));
   EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(GifkitDecode, AllWritesEveryFrameNumberedInOrder) {
+  const auto dir = testpaths::ScratchDir("gifkit_decode_all");
+  const std::string in = (dir / "in.gif").string();
+  // Eleven frames of 2 x 1 pixels, frame i of the colours i and i + 1.
+  Bytes gif = Screen(2, 1, 0x83);
+  gif << Table(16);
+  for (std::uint8_t i = 0; i < 11; ++i)
+    gif << Descriptor(0, 0, 2, 1) << LiteralData(4, {i, static_cast<std::uint8_t>(i + 1)});
+  gif.push_back(0x3B);
+  tk::WriteWholeFile(in, gif);
+  const std::string prefix = (dir / "frame").string();
+  EXPECT_EQ(Gifkit("decode " + in + " --all " + prefix), (std::pair<int, std::string>{0, ""}));
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"frame00.bmp", "frame01.bmp", "frame02.bmp", "frame03.bmp",
+                                             "frame04.bmp", "frame05.bmp", "frame06.bmp", "frame07.bmp",
+                                             "frame08.bmp", "frame09.bmp", "frame10.bmp", "in.gif"}));
+  const std::string single = (dir / "single.bmp").string();
+  EXPECT_EQ(Gifkit("decode " + in + " " + single + " --frame 7").first, 0);
+  EXPECT_EQ(tk::ReadWholeFile(prefix + "07.bmp"), tk::ReadWholeFile(single));
+  EXPECT_EQ(DibIndices(tk::ReadWholeFile(prefix + "10.bmp")), (std::vector<unsigned>{10, 11}));
+  EXPECT_EQ(Gifkit("decode " + in + " --all " + prefix + " --frame 2").first, 2);
+  EXPECT_EQ(Gifkit("decode " + in + " " + single + " --all " + prefix).first, 2);
 }
 
 #if defined(__unix__)

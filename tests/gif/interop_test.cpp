@@ -275,8 +275,8 @@ TEST(Interop, CorpusReadWriteRead) {
       EXPECT_EQ(b.Disposal, a.Disposal);
       EXPECT_EQ(b.TransColor, a.TransColor);
       EXPECT_EQ(b.Encoded->ColorTable.Count, a.Encoded->ColorTable.Count);
-      EXPECT_EQ(0, std::memcmp(&b.Encoded->ColorTable.Entries, &a.Encoded->ColorTable.Entries,
-                               sizeof a.Encoded->ColorTable.Entries));
+      EXPECT_EQ(0, std::memcmp(b.Encoded->ColorTable.Entries.data(), a.Encoded->ColorTable.Entries.data(),
+                               3 * a.Encoded->ColorTable.Entries.size()));
       EXPECT_EQ(Pixels(b), Pixels(a));
       const tk::TStringList* ca = a.FindComment(false);
       const tk::TStringList* cb = b.FindComment(false);

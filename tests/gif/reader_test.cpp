@@ -1,6 +1,8 @@
 // The GIF stream reader: header and screen, blocks, extensions, images, damage and failures.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "gif/gif.h"
 #include "gif/reader.h"
 #include "gif_builder.h"
@@ -395,6 +397,69 @@ TEST(ReadEntryPoints, ReadGIFTakesExactlyTheByteCount) {
   EXPECT_FAILS_WITH(picture.ReadGIF(1000, shortStream, false), tk::EReadError, "Stream read error");
   EXPECT_EQ(picture.FrameCount(), 0);
   EXPECT_FAILS_WITH(picture.ReadGIF(-1, shortStream, false), tk::EReadError, "Stream read error");
+}
+
+TEST(ReadEntryPoints, FramesReferToTheBytesTheReaderHolds) {
+  Bytes bytes = Screen(2, 1, 0x81);
+  bytes << Table(4) << Descriptor(0, 0, 2, 1) << LiteralData(2, {0, 1});
+  const std::size_t second = bytes.size() + 10;  // behind the next descriptor
+  bytes << Descriptor(0, 0, 2, 1) << LiteralData(2, {2, 3}) << Bytes{0x3B};
+  auto frameBytes = [](const TGIFImage& picture, int i) { return picture.FrameAt(i).Encoded->PixelData->Bytes(); };
+  auto indices = [](gif::TGIFFrame& frame) {
+    tk::TMemoryStream dib;
+    frame.DecodeToDIB(dib);
+    return DibIndices(dib.Bytes());
+  };
+  {
+    // Bytes kept alive by an owner (gifkit's file, a library's resource) are taken in place.
+    auto file = std::make_shared<const Bytes>(bytes);
+    tk::TReadOnlyMemoryStream stream(*file, file);
+    TGIFImage picture;
+    picture.ReadGIF(stream.Size(), stream, false);
+    EXPECT_EQ(stream.Position(), stream.Size());
+    ASSERT_EQ(picture.FrameCount(), 2);
+    EXPECT_TRUE(picture.FrameAt(1).Encoded->PixelData->Shares());
+    EXPECT_EQ(frameBytes(picture, 1).data(), file->data() + second);
+    EXPECT_EQ(file.use_count(), 4);  // the test, the stream and the two frames
+    file.reset();
+    TGIFImage copy;
+    copy.TakeFrom(&picture);
+    picture.FreeFrames();
+    EXPECT_EQ(indices(copy.FrameAt(1)), (std::vector<unsigned>{2, 3}));
+  }
+  {
+    // Other streams are read once into one buffer of the picture's, which the frames share.
+    tk::TMemoryStream stream(bytes);
+    TGIFImage picture;
+    picture.ReadGIF(stream.Size(), stream, false);
+    ASSERT_EQ(picture.FrameCount(), 2);
+    EXPECT_TRUE(picture.FrameAt(0).Encoded->PixelData->Shares());
+    EXPECT_EQ(frameBytes(picture, 1).data() - frameBytes(picture, 0).data(),
+              static_cast<std::ptrdiff_t>(second - (13 + 12 + 10)));
+    EXPECT_EQ(Bytes(frameBytes(picture, 1).begin(), frameBytes(picture, 1).end()),
+              Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(second), bytes.end() - 1));
+    // A change makes the frame's data its own and leaves the other frame as it was.
+    picture.FrameAt(0).Encoded->PixelData->Clear();
+    EXPECT_FALSE(picture.FrameAt(0).Encoded->PixelData->Shares());
+    EXPECT_EQ(indices(picture.FrameAt(1)), (std::vector<unsigned>{2, 3}));
+  }
+}
+
+TEST(ReadEntryPoints, AtMostMaxFramesAreRead) {
+  // Minimal frames of 1 x 1 pixel, 12 bytes each: MaxFrames of them read, one more fails.
+  Bytes frame = Descriptor(0, 0, 1, 1);
+  frame << Bytes{2, 0};
+  Bytes bytes = Screen(1, 1);
+  bytes.reserve(bytes.size() + frame.size() * (gif::MaxFrames + 1) + 1);
+  for (int i = 0; i < gif::MaxFrames; ++i) bytes << frame;
+  const std::size_t atLimit = bytes.size();
+  bytes << frame << Bytes{0x3B};
+  TGIFImage picture;
+  EXPECT_FAILS_WITH(Read(picture, bytes), tk::EInvalidGraphicOperation, "GIF picture has too many frames (more than 262144)");
+  EXPECT_EQ(picture.FrameCount(), gif::MaxFrames);
+  bytes.resize(atLimit);
+  Read(picture, bytes);
+  EXPECT_EQ(picture.FrameCount(), gif::MaxFrames);
 }
 
 TEST(ReadEntryPoints, ReadingReplacesEverythingEvenWhenItFails) {

@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(__unix__)
@@ -90,6 +92,29 @@ TEST(MemoryStream, SeekTruncateAndGrow) {
   s.SetPosition(0);
   EXPECT_EQ(s.ReadU16(), 0x0201);
   EXPECT_THROW(s.ReadU8(), EReadError);
+}
+
+TEST(MemoryStream, SharedBytesAreReadInPlaceAndCopiedOnTheFirstChange) {
+  auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::vector<std::uint8_t>{1, 2, 3, 4});
+  const std::span<const std::uint8_t> all(*bytes);
+  TMemoryStream s(all.subspan(1, 2), bytes);
+  EXPECT_TRUE(s.Shares());
+  EXPECT_EQ(s.Size(), 2);
+  EXPECT_EQ(std::as_const(s).Memory(), bytes->data() + 1);  // no copy
+  EXPECT_EQ(s.ReadU8(), 2);
+  EXPECT_EQ(bytes.use_count(), 2);
+  s.SetSize(1);  // fewer bytes: still shared
+  EXPECT_TRUE(s.Shares());
+  s.SetPosition(1);
+  s.WriteU8(9);  // a change: the stream's own copy, the shared bytes untouched
+  EXPECT_FALSE(s.Shares());
+  EXPECT_EQ(std::vector<std::uint8_t>(s.Bytes().begin(), s.Bytes().end()), (std::vector<std::uint8_t>{2, 9}));
+  EXPECT_EQ(*bytes, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(bytes.use_count(), 1);
+  TMemoryStream cleared(all, bytes);
+  cleared.Clear();  // empty: the owner is let go
+  EXPECT_FALSE(cleared.Shares());
+  EXPECT_EQ(bytes.use_count(), 1);
 }
 
 TEST(MemoryStream, CopyFromTakesExactlyTheCount) {

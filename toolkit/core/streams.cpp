@@ -110,11 +110,19 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
 }
 
 std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
-  return ReadAt(data_, position_, buffer, count);
+  return ReadAt(Bytes(), position_, buffer, count);
+}
+
+void TMemoryStream::Own() {
+  if (!owner_) return;
+  data_.assign(shared_.begin(), shared_.end());
+  shared_ = {};
+  owner_.reset();
 }
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
   if (count == 0) return 0;
+  Own();
   // A position far beyond the end cannot be written there: nothing is written.
   if (count > data_.max_size() || static_cast<std::uint64_t>(position_) > data_.max_size() - count)
     return 0;
@@ -130,20 +138,31 @@ std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
 
 void TMemoryStream::SetSize(std::int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size");
-  data_.resize(static_cast<std::size_t>(size));
+  if (owner_ && size == 0) {
+    shared_ = {};  // nothing left to share
+    owner_.reset();
+  } else if (owner_ && static_cast<std::size_t>(size) <= shared_.size()) {
+    shared_ = shared_.first(static_cast<std::size_t>(size));  // still a view, of fewer bytes
+  } else {
+    Own();
+    data_.resize(static_cast<std::size_t>(size));
+  }
   if (position_ > size) position_ = size;
 }
 
 void TMemoryStream::LoadFromStream(TStream& source) {
+  shared_ = {};
+  owner_.reset();
   std::int64_t count = source.Remaining();
   data_.resize(static_cast<std::size_t>(count));
   source.ReadBuffer(data_.data(), data_.size());
   position_ = 0;
 }
 
-void TMemoryStream::SaveToStream(TStream& target) const { target.WriteBuffer(data_.data(), data_.size()); }
+void TMemoryStream::SaveToStream(TStream& target) const { target.WriteBuffer(Bytes()); }
 
 std::vector<std::uint8_t> TMemoryStream::Release() {
+  Own();
   position_ = 0;
   return std::exchange(data_, {});
 }

@@ -59,13 +59,17 @@ class TStream {
   void WriteI32(std::int32_t v) { WriteU32(static_cast<std::uint32_t>(v)); }
 };
 
-// A stream over memory that it owns and grows as it is written.
+// A stream over memory that it owns and grows as it is written. It may also begin as a view of
+// bytes it shares with others (kept alive by their owner): it reads them in place and copies
+// them only when it is first changed.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
   explicit TMemoryStream(std::vector<std::uint8_t> bytes) : data_(std::move(bytes)) {}
+  TMemoryStream(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner)
+      : shared_(bytes), owner_(std::move(owner)) {}
 
-  std::int64_t Size() const override { return static_cast<std::int64_t>(data_.size()); }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(Bytes().size()); }
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::size_t Read(void* buffer, std::size_t count) override;
   std::size_t Write(const void* buffer, std::size_t count) override;
@@ -73,18 +77,32 @@ class TMemoryStream : public TStream {
   void SetSize(std::int64_t size) override;
 
   void Clear() { SetSize(0); }
-  std::uint8_t* Memory() { return data_.data(); }
-  const std::uint8_t* Memory() const { return data_.data(); }
-  std::span<const std::uint8_t> Bytes() const { return data_; }
+  // The bytes to change in place (shared bytes are copied first).
+  std::uint8_t* Memory() {
+    Own();
+    return data_.data();
+  }
+  const std::uint8_t* Memory() const { return Bytes().data(); }
+  std::span<const std::uint8_t> Bytes() const { return owner_ ? shared_ : std::span<const std::uint8_t>(data_); }
+  // Whether the bytes are shared, not the stream's own.
+  bool Shares() const { return owner_ != nullptr; }
   // Replaces the content by the rest of the source stream and rewinds.
   void LoadFromStream(TStream& source);
   void SaveToStream(TStream& target) const;
-  void Reserve(std::size_t capacity) { data_.reserve(capacity); }
+  void Reserve(std::size_t capacity) {
+    Own();
+    data_.reserve(capacity);
+  }
   // Hands the bytes over, leaving the stream empty.
   std::vector<std::uint8_t> Release();
 
  private:
+  // Makes the shared bytes the stream's own.
+  void Own();
+
   std::vector<std::uint8_t> data_;
+  std::span<const std::uint8_t> shared_;
+  std::shared_ptr<const void> owner_;  // null while the stream holds its own bytes
   std::int64_t position_ = 0;
 };
 
@@ -103,6 +121,8 @@ class TReadOnlyMemoryStream : public TStream {
   std::size_t Write(const void* buffer, std::size_t count) override;
   const std::uint8_t* Memory() const { return bytes_.data(); }
   std::span<const std::uint8_t> Bytes() const { return bytes_; }
+  // What keeps the bytes alive, or null when the caller does.
+  const std::shared_ptr<const void>& Owner() const { return owner_; }
 
  private:
   std::span<const std::uint8_t> bytes_;

@@ -1,4 +1,6 @@
-// gifkit decode FILE.gif OUT.bmp [--frame N]: a frame as the bitmap file its decoder makes.
+// gifkit decode FILE.gif OUT.bmp [--frame N], or FILE.gif --all OUT_PREFIX: a frame, or every
+// frame, as the bitmap file its decoder makes.
+#include <cstdio>
 #include <string>
 
 #include "gif/gif.h"
@@ -7,9 +9,40 @@
 
 namespace {
 
+// Decodes a frame and writes it as a bitmap file. A frame without pixels makes a bitmap file
+// image that no bitmap reader takes: it is refused.
+void WriteFrame(gif::TGIFFrame& frame, const std::string& out) {
+  const gif::TGIFItem& item = *frame.Encoded;
+  if (item.ItemWidth == 0 || item.ItemHeight == 0)
+    throw tk::EInvalidGraphicOperation(
+        tk::Format(gif::SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
+  tk::TMemoryStream image;
+  frame.DecodeToDIB(image);
+  tk::WriteWholeFile(out, image.Bytes());
+}
+
+// Every frame, one after another, as OUT_PREFIX followed by its number and ".bmp"; the numbers
+// have as many digits as the last one, so that the files sort in frame order. Each frame's
+// bitmap is let go before the next is decoded.
+int DecodeAll(const std::string& file, gif::TGIFImage& picture, const std::string& prefix) {
+  const int count = picture.FrameCount();
+  const int digits = static_cast<int>(std::to_string(count - 1).size());
+  for (int i = 0; i < count; ++i) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%0*d", digits, i);
+    const std::string out = prefix + number + ".bmp";
+    gifkit::WithContext(file + ": frame " + std::to_string(i) + " of " + std::to_string(count),
+                        [&] { WriteFrame(picture.FrameAt(i), out); });
+  }
+  return 0;
+}
+
 int Decode(const std::vector<std::string>& arguments) {
-  gifkit::Args args(arguments, {"frame"}, {});
-  if (args.positional.size() != 2) throw gifkit::UsageError{"expected a GIF file and a bitmap file"};
+  gifkit::Args args(arguments, {"frame", "all"}, {});
+  const bool all = args.Has("all");
+  if (all && args.Has("frame")) throw gifkit::UsageError{"--all and --frame exclude each other"};
+  if (args.positional.size() != (all ? 1u : 2u))
+    throw gifkit::UsageError{all ? "expected a GIF file and --all OUT_PREFIX" : "expected a GIF file and a bitmap file"};
   int index = 0;
   try {
     index = tk::StrToInt(args.Value("frame", "0"));
@@ -19,26 +52,22 @@ int Decode(const std::vector<std::string>& arguments) {
   const std::string& file = args.positional[0];
   gif::TGIFImage picture;
   gifkit::ReadGifFile(file, picture);
+  if (all) return DecodeAll(file, picture, args.Value("all"));
   const int count = picture.FrameCount();
   const std::string frames = count == 1 ? "1 frame, number 0"
                                         : std::to_string(count) + " frames, 0 to " +
                                               std::to_string(count - 1);
   gif::TGIFFrame& frame = gifkit::WithContext(
       file + " holds " + frames, [&]() -> gif::TGIFFrame& { return picture.FrameAt(index); });
-  // A frame without pixels makes a bitmap file image that no bitmap reader takes.
-  const gif::TGIFItem& item = *frame.Encoded;
-  if (item.ItemWidth == 0 || item.ItemHeight == 0)
-    throw tk::EInvalidGraphicOperation(
-        tk::Format(gif::SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
-  tk::TMemoryStream image;
-  frame.DecodeToDIB(image);
-  tk::WriteWholeFile(args.positional[1], image.Bytes());
+  WriteFrame(frame, args.positional[1]);
   return 0;
 }
 
-gifkit::Register decode{{"decode", "decode FILE.gif OUT.bmp [--frame N]",
-                         "write a frame as the bitmap file its decoder makes", Decode,
+gifkit::Register decode{{"decode", "decode FILE.gif (OUT.bmp [--frame N] | --all OUT_PREFIX)",
+                         "write a frame, or every frame, as the bitmap file its decoder makes", Decode,
                          {{"--frame N", "the frame to write, counted from 0 (gifkit info lists "
-                                        "them); 0 by default"}}}};
+                                        "them); 0 by default"},
+                          {"--all OUT_PREFIX", "write every frame, frame N to OUT_PREFIXN.bmp, N with as "
+                                               "many digits as the last number"}}}};
 
 }  // namespace

@@ -88,6 +88,20 @@ void ReadExtensions(FrameInfo& info) {
   else if (info.transparentIndex < 0) info.transparentIndex = gif::FindColorIndex(f.Encoded->ColorTable, f.TransColor);
 }
 
+// A frame's information, examined when its line is printed, so that no frame's information is
+// held beside the picture. Checking the code stream tells whether the data is damaged; no pixel
+// is stored.
+FrameInfo Examine(gif::TGIFFrame& frame) {
+  FrameInfo info{&frame, ""};
+  ReadExtensions(info);
+  try {
+    frame.CheckData();
+  } catch (const tk::Exception& e) {
+    info.error = e.Message();
+  }
+  return info;
+}
+
 std::string TransparentText(const FrameInfo& info) {
   std::string text = ColorText(info.frame->TransColor);
   if (info.transparentIndex >= 0) text += " (index " + std::to_string(info.transparentIndex) + ")";
@@ -100,18 +114,7 @@ int Info(const std::vector<std::string>& arguments) {
   gif::TGIFImage picture;
   gifkit::ReadGifFile(args.positional[0], picture);
 
-  // Checking the code streams tells whether the data is damaged; no pixel is stored.
-  std::vector<FrameInfo> frames;
-  for (int i = 0; i < picture.FrameCount(); ++i) {
-    FrameInfo info{&picture.FrameAt(i), ""};
-    ReadExtensions(info);
-    try {
-      info.frame->CheckData();
-    } catch (const tk::Exception& e) {
-      info.error = e.Message();
-    }
-    frames.push_back(info);
-  }
+  const std::size_t count = static_cast<std::size_t>(picture.FrameCount());
   auto table = [](const gif::TGIFFrame& f) {
     return f.OwnColorTable ? "local" : f.Encoded->ColorTable.Count > 0 ? "global" : "none";
   };
@@ -121,14 +124,15 @@ int Info(const std::vector<std::string>& arguments) {
     std::printf("{\"version\": %s, \"width\": %d, \"height\": %d, \"frameCount\": %zu, "
                 "\"background\": %s,\n",
                 Json(std::string(gif::GifVersionTexts[picture.GifVersion])).c_str(), picture.LogicalWidth,
-                picture.LogicalHeight, frames.size(), JsonColor(picture.BackdropColor).c_str());
+                picture.LogicalHeight, count, JsonColor(picture.BackdropColor).c_str());
     std::printf(" \"loop\": {\"enabled\": %s, \"count\": %d},\n", picture.LoopEnabled ? "true" : "false",
                 picture.LoopCount);
     std::printf(" \"comments\": [");
     for (int i = 0; i < comments.Count(); ++i) std::printf("%s%s", i ? ", " : "", Json(comments[i]).c_str());
     std::printf("],\n \"frames\": [");
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-      const gif::TGIFFrame& f = *frames[i].frame;
+    for (std::size_t i = 0; i < count; ++i) {
+      const FrameInfo info = Examine(picture.FrameAt(static_cast<int>(i)));
+      const gif::TGIFFrame& f = *info.frame;
       std::printf("%s\n  {\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, \"bitDepth\": %d, "
                   "\"colorTable\": \"%s\", \"interlaced\": %s, \"delayMs\": %d, \"disposal\": %d, "
                   "\"disposalName\": %s, \"transparent\": %s, \"transparentIndex\": %s, "
@@ -136,37 +140,38 @@ int Info(const std::vector<std::string>& arguments) {
                   i ? "," : "", f.LeftPos, f.TopPos, f.Encoded->ItemWidth, f.Encoded->ItemHeight,
                   f.Encoded->BitDepth, table(f), f.IsInterlaced ? "true" : "false", f.DelayMs, f.Disposal,
                   Json(DisposalName(f.Disposal)).c_str(), JsonColor(f.TransColor).c_str(),
-                  frames[i].transparentIndex < 0 ? "null" : std::to_string(frames[i].transparentIndex).c_str(),
+                  info.transparentIndex < 0 ? "null" : std::to_string(info.transparentIndex).c_str(),
                   f.DataDamaged ? "true" : "false");
       std::printf(", \"comments\": [");
-      for (std::size_t c = 0; c < frames[i].comments.size(); ++c)
-        std::printf("%s%s", c ? ", " : "", Json(frames[i].comments[c]).c_str());
+      for (std::size_t c = 0; c < info.comments.size(); ++c)
+        std::printf("%s%s", c ? ", " : "", Json(info.comments[c]).c_str());
       std::printf("]");
-      if (!frames[i].error.empty()) std::printf(", \"error\": %s", Json(frames[i].error).c_str());
+      if (!info.error.empty()) std::printf(", \"error\": %s", Json(info.error).c_str());
       std::printf("}");
     }
-    std::printf("%s]}\n", frames.empty() ? "" : "\n ");
+    std::printf("%s]}\n", count == 0 ? "" : "\n ");
     return 0;
   }
 
   std::printf("%s: GIF%s, %d x %d, %zu frame%s, background %s\n", args.positional[0].c_str(),
               std::string(gif::GifVersionTexts[picture.GifVersion]).c_str(), picture.LogicalWidth,
-              picture.LogicalHeight, frames.size(), frames.size() == 1 ? "" : "s",
+              picture.LogicalHeight, count, count == 1 ? "" : "s",
               ColorText(picture.BackdropColor).c_str());
   if (picture.LoopEnabled) std::printf("loop: count %d%s\n", picture.LoopCount, picture.LoopCount ? "" : " (forever)");
   else std::printf("loop: none\n");
   for (const std::string& line : comments) std::printf("comment: %s\n", Printable(line).c_str());
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const gif::TGIFFrame& f = *frames[i].frame;
+  for (std::size_t i = 0; i < count; ++i) {
+    const FrameInfo info = Examine(picture.FrameAt(static_cast<int>(i)));
+    const gif::TGIFFrame& f = *info.frame;
     std::printf("frame %zu: %d x %d at (%d, %d), %d bits, %s table, %s, delay %d ms, disposal %d (%s), "
                 "transparent %s, %s\n",
                 i, f.Encoded->ItemWidth, f.Encoded->ItemHeight, f.LeftPos, f.TopPos, f.Encoded->BitDepth,
                 table(f), f.IsInterlaced ? "interlaced" : "not interlaced", f.DelayMs, f.Disposal,
-                DisposalName(f.Disposal).c_str(), TransparentText(frames[i]).c_str(),
-                !frames[i].error.empty() ? ("undecodable: " + frames[i].error).c_str()
+                DisposalName(f.Disposal).c_str(), TransparentText(info).c_str(),
+                !info.error.empty() ? ("undecodable: " + info.error).c_str()
                 : f.DataDamaged          ? "damaged"
                                          : "intact");
-    for (const std::string& comment : frames[i].comments)
+    for (const std::string& comment : info.comments)
       std::printf("  comment: %s\n", Printable(comment).c_str());
   }
   return 0;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <sstream>
 
 #include "gif/gif.h"
@@ -56,8 +57,10 @@ std::string ReasonOf(const std::exception& failure) {
 }
 
 void ReadGifFile(const std::string& file, gif::TGIFImage& picture) {
-  const std::vector<std::uint8_t> bytes = tk::ReadWholeFile(file);
-  tk::TReadOnlyMemoryStream stream(bytes);
+  // The file is read once; the picture's frames refer to these bytes instead of copying them.
+  const auto shared = std::make_shared<const std::vector<std::uint8_t>>(tk::ReadWholeFile(file));
+  const std::vector<std::uint8_t>& bytes = *shared;
+  tk::TReadOnlyMemoryStream stream(bytes, shared);
   picture.ReadGIF(stream.Size(), stream, false);
   // The reader takes what a file holds and reads missing bytes of the header as zero; a file cut
   // short there, or before any image, is no picture.
