@@ -48,7 +48,17 @@ using tk::Store64;
 }
 
 // An expansion that already holds more stacked pixels than this runs round a cycle.
+// Quirk: a code beyond the next free code is taken as the next free code would be (the previous
+// string and its first pixel), as other decoders do; the entries built on it may form a cycle,
+// which ends the frame as damaged when tolerating damage and fails with "GIF encoded data is
+// corrupt" otherwise. Tests: Damage.CycleInTheTable, Lzw.TableCodesOfAWideTableWithSmallCodeSize.
 constexpr int kStackLimit = 4096;
+
+// The code sizes of the format. Quirk: when tolerating damage, a code size outside them is
+// brought into them and the frame is marked damaged; only the codes that open a fresh table are
+// stored then. Test: Damage.CodeSizeOutOfRange.
+constexpr int kMinCodeSize = 2;
+constexpr int kMaxCodeSize = 9;
 
 // Where decoded pixels go. The decoder writes one byte per pixel, in the order of the data,
 // into a band of rows; a step of the decoder writes at most kStepBytes bytes (a string and the
@@ -57,7 +67,7 @@ constexpr int kStackLimit = 4096;
 // and packed to the view's depth (1, 4 or 8 bits), and keeps the row begun.
 class PixelRows {
  public:
-  static constexpr std::size_t kStepBytes = kStackLimit + 16;
+  static constexpr std::size_t kStepBytes = kStackLimit + 16;  // kTailPixels
 
   PixelRows(const tk::PixelView& rows, bool interlaced)
       : rows_(rows),
@@ -231,10 +241,12 @@ class CodeReader {
 // An entry of the string table. prefix and suffix are the table of the code stream: the code of
 // the string without its last pixel, and that pixel. The rest describes strings built from valid
 // codes only (see Decode), so that they are written without walking the prefixes pixel by
-// pixel: a string is the string of its head, a multiple of 8 pixels long, followed by its tail,
-// its last ((length - 1) mod 8) + 1 pixels (the first in the lowest byte, 0 above them).
+// pixel: a string is the string of its head, a multiple of kTailPixels pixels long, followed by
+// its tail, its last ((length - 1) mod kTailPixels) + 1 pixels (0 above them). A long string is
+// written kTailPixels pixels per entry loaded.
+constexpr unsigned kTailPixels = 16;
 struct Entry {
-  std::uint64_t tail;
+  std::array<std::uint8_t, kTailPixels> tail;
   std::uint16_t head;
   std::uint16_t length;
   std::uint16_t prefix;
@@ -242,16 +254,17 @@ struct Entry {
   std::uint8_t first;  // the string's first pixel
 };
 
-// Writes the string of a valid entry at out, and up to 7 bytes beyond it; returns its end.
+// Writes the string of a valid entry at out, and up to kTailPixels - 1 bytes beyond it; returns
+// its end.
 inline std::uint8_t* WriteString(const Entry* table, unsigned code, std::uint8_t* out) {
   const Entry* e = &table[code];
   const unsigned n = e->length;
-  std::uint8_t* p = out + (n - 1 - ((n - 1) & 7));
-  Store64(p, e->tail);
+  std::uint8_t* p = out + (n - 1 - ((n - 1) % kTailPixels));
+  std::memcpy(p, e->tail.data(), kTailPixels);
   while (p != out) {
     e = &table[e->head];
-    p -= 8;
-    Store64(p, e->tail);
+    p -= kTailPixels;
+    std::memcpy(p, e->tail.data(), kTailPixels);
   }
   return out + n;
 }
@@ -286,7 +299,7 @@ class StringTable {
     Reset();
     Entry* const table = entries_.get();
     for (unsigned c = 0; c < clearCode_; ++c) {
-      table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
+      table[c].tail[0] = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
       table[c].length = 1;
     }
   }
@@ -318,10 +331,12 @@ class StringTable {
     if (valid) {
       const Entry& p = table[previous];
       const unsigned length = p.length;
-      const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
+      // Pixels in the previous tail when it has room for one more.
+      const unsigned used = length % kTailPixels;
       e.length = static_cast<std::uint16_t>(length + 1);
       e.first = p.first;
-      e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
+      e.tail = used ? p.tail : decltype(e.tail){};
+      e.tail[used] = pixel;
       e.head = used ? p.head : static_cast<std::uint16_t>(previous);
     }
     ++nextFree_;
@@ -381,10 +396,10 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
 
   bool damaged = false;
   int codeSize = base[start];
-  if (codeSize < 2 || codeSize > 9) {
+  if (codeSize < kMinCodeSize || codeSize > kMaxCodeSize) {
     if (!tolerate) Fail(SCodeSizeRange);
     damaged = true;
-    codeSize = std::clamp(codeSize, 2, 9);
+    codeSize = std::clamp(codeSize, kMinCodeSize, kMaxCodeSize);
   }
   const bool clamped = damaged;
   const unsigned pixelMask = (1u << std::clamp(bitDepth, 1, 8)) - 1;
@@ -519,7 +534,9 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
   }
 
   if (code == EndOfCodes && !complete) {
-    // The data ran out while rows remain: a truncated image.
+    // The data ran out while rows remain: a truncated image. Quirk: when tolerating damage the
+    // rows not reached stay 0 and the frame is marked damaged, so that a file cut short still
+    // shows what it holds. Test: Damage.DataRunsOutWhileRowsRemain.
     if (!tolerate) {
       rows.Finish(out, partialRow);
       Fail(tk::SReadError);
@@ -581,8 +598,9 @@ std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerRes
     palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{entry.Blue, entry.Green, entry.Red, 0};
   }
   if (count == 0) {
-    // A frame without any colour table is shown through a grey ramp over its 2^BitDepth values,
-    // black to white, so that its picture stays visible instead of one flat grey.
+    // Quirk: a frame without any colour table is shown through a grey ramp over its 2^BitDepth
+    // values, black to white, so that its picture stays visible instead of one flat grey.
+    // Test: ReadImage.WithoutAnyColourTableTheCodeSizeGivesTheDepth.
     const int levels = 1 << std::clamp<int>(Encoded->BitDepth, 1, depth);
     for (int i = 0; i < levels; ++i) {
       const auto grey = static_cast<std::uint8_t>(i * 255 / (levels - 1));
