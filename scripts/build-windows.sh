@@ -18,22 +18,10 @@ for arg in "$@"; do
 done
 
 # The compilers (mingw-w64 for the programs, the machine's own for the tools that run during
-# the build); for the tests GoogleTest's sources, wine, and the X server and tools of the
-# end-to-end test.
-packages=(cmake make g++ "g++-mingw-w64-${arch//_/-}-posix")
-[ "$test" = ON ] && packages+=(googletest wine64 xvfb xdotool x11-utils imagemagick procps)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# the build); for the tests also GoogleTest's sources, wine and the end-to-end test's X tools.
+mode=windows
+[ "$test" = ON ] && mode=windows-test
+bash "$root/scripts/deps.sh" "$mode" "${arch//_/-}"
 
 build="$root/build/$folder"
 launcher=()
