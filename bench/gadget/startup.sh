@@ -12,20 +12,7 @@ rounds=${4:-9}
 wine=${WINE:-/usr/lib/wine/wine64}
 export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$(dirname "$win")/../wineprefix}
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-n=130
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset -br >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$(dirname "${BASH_SOURCE[0]}")/../../tests/common/e2e_session.sh"
 "$wine" wineboot -i >/dev/null 2>&1
 
 # The dial's white face, 60 pixels into the centred window, is the first frame.

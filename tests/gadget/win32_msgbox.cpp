@@ -1,8 +1,9 @@
-// For the end-to-end test under wine: waits up to thirty seconds for a message box with the given
-// caption, shown by another program, prints its text and presses its OK button.
-//   win32_msgbox CAPTION
+// For the end-to-end test under wine: waits for a message box with the given caption, shown by
+// another program, up to SECONDS (default 30), prints its text and presses its OK button.
+//   win32_msgbox CAPTION [SECONDS]
 // Exit status 0 when a box was found, 1 otherwise.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <windows.h>
@@ -15,11 +16,12 @@ constexpr int kTextId = 0xFFFF;
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: win32_msgbox CAPTION\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: win32_msgbox CAPTION [SECONDS]\n");
     return 2;
   }
-  for (int i = 0; i < 300; ++i) {
+  const int tenths = (argc == 3 ? std::atoi(argv[2]) : 30) * 10;
+  for (int i = 0; i < tenths; ++i) {
     if (HWND box = ::FindWindowA("#32770", argv[1])) {
       char text[1024] = {};
       ::GetDlgItemTextA(box, kTextId, text, sizeof text);
