@@ -39,7 +39,9 @@ int ColorsOfFormat(TPixelFormat format);
 inline constexpr std::string_view SBitmapTooLarge = "Bitmap of %d x %d pixels is too large to convert";
 
 // Bytes of pixel data of a device-independent bitmap; fails with EInvalidGraphic when the whole
-// file (headers and a 256-entry colour table included) would exceed 32-bit sizes.
+// file (headers and a 256-entry colour table included) would exceed 32-bit sizes. Quirk (a
+// mended fault: the sizes wrapped and a short file was written). Test:
+// DibImageSize.RefusesFilesBeyond32BitSizes.
 std::uint32_t DibImageSize(std::int32_t width, std::int32_t height, int bits);
 
 // The info header of the bitmap as a device-independent bitmap of the format: its width, its

@@ -118,7 +118,8 @@ struct TAnimatedCursorImage::Reading {
   // Frames a header may make: a frame keeps only a picture given to the icon number in its
   // Sequence, and with an icon number below the count of "icon" chunks (8 bytes each at least)
   // or a "seq " value (4 bytes each) there can be no more frames worth making than a quarter of
-  // the bytes.
+  // the bytes. Quirk: a header asking for more makes no more. Test:
+  // Reading.DamagedFilesFailOrStopCleanly.
   std::int64_t frameLimit = 0;
   std::int64_t iconNumber = 0;
   // The frame that the next "rate" value and the next "seq " value go to.
@@ -185,7 +186,8 @@ void TAnimatedCursorImage::ReadCursor(tk::TMemoryStream& stream) {
   reading.frameLimit = static_cast<std::int64_t>(data.Size() / 4);
   while (ReadChunkHeader(data, chunk)) {
     if (chunk.Is("anih")) {
-      // A longer record keeps its first 36 bytes; a shorter one leaves the rest zero.
+      // Quirk: a longer record keeps its first 36 bytes; a shorter one leaves the rest zero.
+      // Test: Reading.DamagedFilesFailOrStopCleanly.
       std::array<std::uint8_t, TAniHeader::kSize> bytes{};
       const bool complete = ReadChunkPart(data, chunk, bytes);
       header_ = TAniHeader::FromBytes(bytes);

@@ -152,7 +152,7 @@ class TAnimatedCursorImage : public tk::TPersistent {
   // The memory that the pictures of one cursor may take together, counted as the bytes of their
   // icon files plus an upkeep for each picture: frames that share an icon each own a copy, and
   // a damaged file must not multiply its size without bound. A load beyond it fails with
-  // EReadError.
+  // EReadError. Quirk: a limit of our own. Test: Reading.DamagedFilesFailOrStopCleanly.
   static constexpr std::int64_t kMaxPictureBytes = std::int64_t{256} << 20;
   static constexpr std::int64_t kPictureUpkeep = 1024;
 

@@ -284,7 +284,8 @@ void TForm1::BitBtn6MouseUp(TControl*, TMouseButton Button, TShiftState, int, in
 
 void TForm1::Image8DblClick(TControl* Sender) {
   // The pick is emptied on every way out: a code text left behind by a failed selection would
-  // make the next double-click on an edge area select by that code instead.
+  // make the next double-click on an edge area select by that code instead. Quirk (a mended
+  // fault). Test: GadgetTest.AMissingVanesIsReportedAndThePictureKept.
   struct ClearPick {
     ~ClearPick() { PickSource.clear(); }
   } clearPick;

@@ -17,7 +17,9 @@ namespace {
 
 // The colour that a graphic's undrawn area keeps when it is drawn into a frame's bitmap.
 constexpr TColor kUndrawnColor = 0xFF00FF;
-// The largest image a GIF holds: sizes are 16-bit.
+// The largest image a GIF holds: sizes are 16-bit. Quirk: a larger bitmap is refused with "GIF
+// image encoding error" instead of being written with sizes cut to 16 bits (a mended fault).
+// Test: EncodeFromDIB.RefusesWhatItCannotEncode.
 constexpr std::int32_t kMaxGifSide = 65535;
 
 [[noreturn]] void EncodingError() {
@@ -111,7 +113,8 @@ void TGIFFrame::EncodeFromDIB(tk::TMemoryStream& dib) {
       tk::DibRowBytes(header.biWidth, header.biBitCount) * header.biHeight;
   if (pixelOffset > size || static_cast<std::int64_t>(size - pixelOffset) < imageSize)
     EncodingError();
-  // The colour table lies between the headers and the rows; entries missing there are black.
+  // The colour table lies between the headers and the rows. Quirk: entries missing there are
+  // black, never read from beyond the stream. Test: EncodeFromDIB.RefusesWhatItCannotEncode.
   const std::size_t entries =
       std::min<std::size_t>(static_cast<std::size_t>(count), (std::max<std::size_t>(pixelOffset, 54) - 54) / 4);
   EncodeFromRows(tk::BottomUpRows(file + pixelOffset, header.biWidth, header.biHeight, header.biBitCount,

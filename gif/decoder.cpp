@@ -48,7 +48,17 @@ using tk::Store64;
 }
 
 // An expansion that already holds more stacked pixels than this runs round a cycle.
+// Quirk: a code beyond the next free code is taken as the next free code would be (the previous
+// string and its first pixel), as other decoders do; the entries built on it may form a cycle,
+// which ends the frame as damaged when tolerating damage and fails with "GIF encoded data is
+// corrupt" otherwise. Tests: Damage.CycleInTheTable, Lzw.TableCodesOfAWideTableWithSmallCodeSize.
 constexpr int kStackLimit = 4096;
+
+// The code sizes of the format. Quirk: when tolerating damage, a code size outside them is
+// brought into them and the frame is marked damaged; only the codes that open a fresh table are
+// stored then. Test: Damage.CodeSizeOutOfRange.
+constexpr int kMinCodeSize = 2;
+constexpr int kMaxCodeSize = 9;
 
 // Where decoded pixels go. The decoder writes one byte per pixel, in the order of the data,
 // into a band of rows; a step of the decoder writes at most kStepBytes bytes (a string and the
@@ -381,10 +391,10 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
 
   bool damaged = false;
   int codeSize = base[start];
-  if (codeSize < 2 || codeSize > 9) {
+  if (codeSize < kMinCodeSize || codeSize > kMaxCodeSize) {
     if (!tolerate) Fail(SCodeSizeRange);
     damaged = true;
-    codeSize = std::clamp(codeSize, 2, 9);
+    codeSize = std::clamp(codeSize, kMinCodeSize, kMaxCodeSize);
   }
   const bool clamped = damaged;
   const unsigned pixelMask = (1u << std::clamp(bitDepth, 1, 8)) - 1;
@@ -519,7 +529,9 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
   }
 
   if (code == EndOfCodes && !complete) {
-    // The data ran out while rows remain: a truncated image.
+    // The data ran out while rows remain: a truncated image. Quirk: when tolerating damage the
+    // rows not reached stay 0 and the frame is marked damaged, so that a file cut short still
+    // shows what it holds. Test: Damage.DataRunsOutWhileRowsRemain.
     if (!tolerate) {
       rows.Finish(out, partialRow);
       Fail(tk::SReadError);
@@ -581,8 +593,9 @@ std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerRes
     palette[static_cast<std::size_t>(i)] = tk::RGBQUAD{entry.Blue, entry.Green, entry.Red, 0};
   }
   if (count == 0) {
-    // A frame without any colour table is shown through a grey ramp over its 2^BitDepth values,
-    // black to white, so that its picture stays visible instead of one flat grey.
+    // Quirk: a frame without any colour table is shown through a grey ramp over its 2^BitDepth
+    // values, black to white, so that its picture stays visible instead of one flat grey.
+    // Test: ReadImage.WithoutAnyColourTableTheCodeSizeGivesTheDepth.
     const int levels = 1 << std::clamp<int>(Encoded->BitDepth, 1, depth);
     for (int i = 0; i < levels; ++i) {
       const auto grey = static_cast<std::uint8_t>(i * 255 / (levels - 1));

@@ -14,8 +14,9 @@ tk::TBitmap* TGIFFrame::BuildBitmap() {
   const TGIFItem& item = *Encoded;
   if (!item.HasPixelData()) return BuiltBitmap.get();
   try {
-    // A 2-colour frame stays a 1-bit bitmap; any other becomes a 32-bit device bitmap. One the
-    // device cannot hold is refused before any decoding.
+    // A 2-colour frame stays a 1-bit bitmap; any other becomes a 32-bit device bitmap. Quirk: one
+    // the device cannot hold is refused before any decoding, naming its size.
+    // Test: BuildBitmap.FramesTheDeviceCannotHoldAreRefusedBeforeDecoding.
     const int bits = RowDepthFor(item.BitDepth) == 1 ? 1 : 32;
     if (item.ItemWidth == 0 || item.ItemHeight == 0)
       throw tk::EInvalidGraphicOperation(
@@ -58,6 +59,8 @@ void TGIFFrame::DrawFrame(tk::TCanvas& canvas, const tk::TRect& rect, bool trans
 
 void TGIFImage::DrawInRect(tk::TCanvas& canvas, const tk::TRect& rect) {
   // A picture whose current frame is gone (frame 0 failed to decode on reading) draws nothing.
+  // Quirk: instead of failing with "List index out of bounds". Test:
+  // DecodeFirst.AnUndecodableFrameZeroIsRemoved.
   if (CurrentIndex < 0 || CurrentIndex >= FrameCount()) return;
   FrameAt(CurrentIndex).DrawFrame(canvas, rect, IsTransparent());
 }
@@ -117,6 +120,8 @@ class QuietCanvas {
 // A two-colour bitmap is keyed on the bit whose colour the key is, so that a frame whose
 // transparent index is 0 (or whose colours are not black and white) keeps its own transparency.
 // A key that is neither of the two colours keys white, as a bitmap without transparency would.
+// Quirk (a mended fault: such frames were always keyed on white).
+// Test: StretchBitmapKeyed.TwoColourFramesAreKeyedOnTheirTransparentIndex.
 tk::COLORREF MonochromeKey(tk::TBitmap& bitmap, tk::COLORREF key) {
   constexpr tk::COLORREF White = 0xFFFFFF;
   const std::vector<tk::RGBQUAD>& table = bitmap.Handle()->colors;

@@ -41,17 +41,22 @@ inline constexpr std::string_view SUnknownExtension = "Unrecognized extension bl
 inline constexpr std::string_view SNoGIFData = "No GIF Data to write";                      // 61098
 inline constexpr std::string_view SCannotResize = "Cannot change the Size of a GIF image";  // 61099
 inline constexpr std::string_view SGIFDescription = "CompuServe GIF Image";                 // 61100
-// Our own: a frame whose pixel buffer would be larger than MaxPixelBytes.
+// Our own: a frame whose pixel buffer would be larger than MaxPixelBytes. Quirk: such a frame is
+// refused before anything is allocated, whatever its header claims; a picture may set a lower
+// limit (GifOptions). Tests: Damage.PixelBuffersAboveOneGigabyteAreRefused,
+// ReadOptions.APictureToleratesAndLimitsByItsOwnSettings.
 inline constexpr std::string_view SImageTooLarge = "GIF image too large to decode (%d x %d pixels)";
 inline constexpr std::int64_t MaxPixelBytes = std::int64_t{1} << 30;
 // Our own: a GIF stream of more than MaxFrames images. Every frame read costs a few hundred bytes
 // of memory, so the frames of a picture are bounded: 262,144 frames, more than an hour of
 // animation at 50 frames a second, are read, and the next one fails the reading with this message.
+// Quirk: a limit of our own. Test: ReadEntryPoints.AtMostMaxFramesAreRead.
 inline constexpr std::string_view STooManyFrames = "GIF picture has too many frames (more than %d)";
 inline constexpr int MaxFrames = 1 << 18;
 // Our own: a frame of width or height 0 (its descriptor and the logical screen both say 0). Its
 // bitmap file image holds no pixel rows, which no bitmap takes: building its bitmap, or writing
-// it as a file, refuses it with this message.
+// it as a file, refuses it with this message. Quirk (a mended fault: the bitmap file made of it
+// was one no reader takes). Test: BuildBitmap.FramesWithoutPixelsAreRefusedWithTheirSize.
 inline constexpr std::string_view SImageEmpty = "GIF image has no pixels (%d x %d)";
 
 // Module settings.

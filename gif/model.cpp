@@ -35,7 +35,8 @@ void TExtension::TakeFrom(tk::TPersistent* source) {
 bool TExtension::IsLoopExtension() const {
   if (Kind != ekApplication || !Lines || Lines->Empty()) return false;
   // The identifier is compared over as many bytes as the size byte gives, but never beyond the
-  // 11 bytes the header holds.
+  // 11 bytes the header holds. Quirk (a mended fault: a size byte above 11 read past them).
+  // Test: ReadExtensions.ApplicationSizeAboveElevenReadsOnlyTheStoredBytes.
   std::size_t compared = std::min<std::size_t>(Header[0], 11);
   if (std::memcmp(Header.data() + 1, kNetscapeLoop.data(), compared) != 0 &&
       std::memcmp(Header.data() + 1, kAnimExtsLoop.data(), compared) != 0)
@@ -128,7 +129,8 @@ void TGIFFrame::AssignFrame(TGIFFrame& source) {
   TopPos = source.TopPos;
   IsInterlaced = source.IsInterlaced;
   // The own bitmap showed the old picture: it becomes a copy of the source's, or goes when the
-  // source has none, so that the next request builds it from the new data.
+  // source has none, so that the next request builds it from the new data. Quirk (a mended
+  // fault: the old picture stayed). Test: Frame.AssigningAFrameWithoutABitmapDropsTheOldOne.
   if (source.BuiltBitmap) {
     auto copy = std::make_unique<tk::TBitmap>();
     copy->TakeFrom(source.BuiltBitmap.get());

@@ -13,9 +13,13 @@ namespace gif {
 
 namespace {
 
+// Quirk: a loop count above 30000 is taken as 30000, as the format's first readers did; such
+// counts loop all but forever anyway. Test: ReadExtensions.LoopingExtensions.
 constexpr int kMaxLoopCount = 30000;
 
 // The three bytes match the text, letters compared without regard to case.
+// Quirk: "gif89A" and the like are read, as writers of old wrote them in either case.
+// Test: ReadHeader.SignatureAndVersionIgnoreCase.
 bool SameText(const std::uint8_t* bytes, std::string_view text) {
   for (std::size_t i = 0; i < 3; ++i) {
     auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
@@ -45,6 +49,75 @@ std::string Shown(const std::uint8_t* bytes, std::size_t count) {
   return text;
 }
 
+// The byte that opens the next block. Quirk: the end of the data reads as the trailer, so a GIF
+// that ends after an image or an extension needs none, as readers generally accept.
+// Test: ReadBlocks.TrailerIsOptionalAndBytesBehindItAreNotRead.
+std::uint8_t NextBlockByte(GifBuffer& data) { return data.AtEnd() ? kTrailer : data.ReadByte(); }
+
+// The block byte after an image. Quirk: zero bytes there are passed over, and a byte that opens
+// no known block ends the reading quietly (gives 0) with the frames read so far, since writers
+// pad and append junk behind images. Test: ReadBlocks.ZeroBytesAndStrayBytesAfterAnImage.
+std::uint8_t BlockAfterImage(GifBuffer& data) {
+  std::uint8_t blockByte = NextBlockByte(data);
+  while (blockByte == 0 && !data.AtEnd()) blockByte = data.ReadByte();
+  if (blockByte != kExtensionIntroducer && blockByte != kImageSeparator && blockByte != kTrailer)
+    return 0;
+  return blockByte;
+}
+
+// An extension of a label the format does not know. Quirk: when tolerating damage it is skipped
+// as a sub-block chain (the general layout of extensions), as other decoders do; strict reading
+// refuses it with "Unrecognized extension block: %.2x". Test: ReadExtensions.UnknownLabels.
+void SkipUnknownExtension(GifBuffer& data, std::uint8_t label, bool tolerate) {
+  if (!tolerate)
+    throw tk::EInvalidGraphicOperation(tk::Format(SUnknownExtension, {std::int64_t{label}}));
+  ReadSubBlocks(data);
+}
+
+// Takes an image's code size byte and the complete sub-blocks behind it, as they stand, into the
+// target: a view of the buffer's bytes when an owner keeps them alive, else a copy. Returns true
+// when a sub-block announces more bytes than remain (damage).
+// Quirk: such a chain keeps its complete sub-blocks (Test:
+// ReadImage.TruncatedDataChainWithAndWithoutTolerance), and data that ends right after the code
+// size byte gets the terminator it lacks, so that the data is a whole chain (Test:
+// ReadImage.DataEndingAfterTheCodeSizeGetsATerminator).
+bool CopyImageData(GifBuffer& data, std::unique_ptr<tk::TMemoryStream>& target) {
+  const std::span<const std::uint8_t> begin = data.Rest();
+  data.ReadExactByte("LZW code size");
+  std::size_t copied = 1;
+  bool damaged = false;
+  const bool missingTerminator = data.AtEnd();
+  while (!data.AtEnd()) {
+    const std::size_t length = data.ReadByte();
+    if (length > data.Remaining()) {
+      damaged = true;
+      break;
+    }
+    data.Skip(length);
+    copied += 1 + length;
+    if (length == 0) break;
+  }
+  if (data.Owner()) {
+    target = std::make_unique<tk::TMemoryStream>(begin.first(copied), data.Owner());
+  } else {
+    target->Reserve(copied + 1);
+    target->WriteBuffer(begin.first(copied));
+  }
+  if (missingTerminator) {  // the stream's own bytes from here on
+    target->SetPosition(target->Size());
+    target->WriteU8(0);
+  }
+  return damaged;
+}
+
+// The pixel depth of an image without any colour table. Quirk: its depth is that of its code size
+// (2..8) instead of none, which would make the frame fail to decode with "Wrong number of colors;
+// must be a power of 2": its pixels are kept and drawn through a grey ramp (RowPalette).
+// Test: ReadImage.WithoutAnyColourTableTheCodeSizeGivesTheDepth.
+std::uint8_t DepthWithoutTable(std::uint8_t codeSize) {
+  return static_cast<std::uint8_t>(std::clamp<int>(codeSize, 2, 8));
+}
+
 }  // namespace
 
 std::unique_ptr<tk::TStringList> ReadSubBlocks(GifBuffer& data) {
@@ -65,11 +138,7 @@ std::unique_ptr<TExtension> ReadExtension(GifBuffer& data, bool tolerate) {
   std::uint8_t label = data.ReadByte();
   const std::optional<TExtensionKind> kind = KindOfLabel(label);
   if (!kind) {
-    // Extensions of other labels have the general layout, a sub-block chain. Damage-tolerant
-    // reading skips them as other decoders do; strict reading refuses them.
-    if (!tolerate)
-      throw tk::EInvalidGraphicOperation(tk::Format(SUnknownExtension, {std::int64_t{label}}));
-    ReadSubBlocks(data);
+    SkipUnknownExtension(data, label, tolerate);
     return nullptr;
   }
   // The fixed part is read by its kind's count whatever its size byte says.
@@ -96,8 +165,7 @@ std::unique_ptr<TExtensionList> TGIFImage::ReadExtensionRun(GifBuffer& data, std
       if (!kept) kept = std::make_unique<TExtensionList>();
       kept->Add(std::move(extension));
     }
-    // A GIF that ends after an extension needs no trailer.
-    blockByte = data.AtEnd() ? kTrailer : data.ReadByte();
+    blockByte = NextBlockByte(data);
   }
   if (kept && kept->Empty()) kept.reset();
   return kept;
@@ -123,32 +191,9 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
       item.ColorTable = GifColorTable{};
     }
 
-    // The code size byte and the complete sub-blocks that follow, as they stand: a view of the
-    // buffer's bytes when an owner keeps them alive, else a copy.
-    const std::span<const std::uint8_t> begin = data.Rest();
-    const std::uint8_t codeSize = data.ReadExactByte("LZW code size");
-    std::size_t copied = 1;
-    bool missingTerminator = data.AtEnd();  // a length byte missing at the end reads as 0
-    while (!data.AtEnd()) {
-      const std::size_t length = data.ReadByte();
-      if (length > data.Remaining()) {
-        DataDamaged = true;
-        break;
-      }
-      data.Skip(length);
-      copied += 1 + length;
-      if (length == 0) break;
-    }
-    if (data.Owner()) {
-      item.PixelData = std::make_unique<tk::TMemoryStream>(begin.first(copied), data.Owner());
-    } else {
-      item.PixelData->Reserve(copied + 1);
-      item.PixelData->WriteBuffer(begin.first(copied));
-    }
-    if (missingTerminator) {  // the stream's own bytes from here on
-      item.PixelData->SetPosition(item.PixelData->Size());
-      item.PixelData->WriteU8(0);
-    }
+    // The code size byte and the complete sub-blocks that follow, as they stand.
+    const std::uint8_t codeSize = data.Rest().empty() ? 0 : data.Rest()[0];
+    DataDamaged = CopyImageData(data, item.PixelData);
     if (DataDamaged && !Options().Tolerates())
       Fail(tk::SReadError, "the image data announces a sub-block longer than the " +
                                std::to_string(data.Remaining()) + " bytes left");
@@ -162,9 +207,7 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
     item.ItemHeight = u16(6) ? u16(6) : picture.LogicalHeight;
     item.DescFlags = packed;
     if (!OwnColorTable) item.ColorTable = picture.ScreenData->GlobalTable;
-    // An image without any colour table still has pixels: their depth is that of the code
-    // size, and the bitmap shows them with the grey of the unused palette entries.
-    if (item.ColorTable.Count == 0) item.BitDepth = static_cast<std::uint8_t>(std::clamp<int>(codeSize, 2, 8));
+    if (item.ColorTable.Count == 0) item.BitDepth = DepthWithoutTable(codeSize);
 
     // Timing, transparency and disposal: the last graphic control extension decides
     // transparency and disposal, the largest delay wins.
@@ -247,15 +290,7 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
         frame->ExtBlocks = std::move(extensions);
         frame->ReadImage(data);
         FrameList.Add(std::move(frame));
-        if (data.AtEnd()) {
-          blockByte = kTrailer;
-        } else {
-          blockByte = data.ReadByte();
-          while (blockByte == 0 && !data.AtEnd()) blockByte = data.ReadByte();
-        }
-        // Anything after an image that opens no known block ends the reading quietly.
-        if (blockByte != kExtensionIntroducer && blockByte != kImageSeparator && blockByte != kTrailer)
-          blockByte = 0;
+        blockByte = BlockAfterImage(data);
       } else if (extensions && screen.CommentLines.Empty()) {
         // Trailing extensions: their comments become the picture's comment text.
         for (const auto& extension : *extensions) {

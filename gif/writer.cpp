@@ -35,7 +35,8 @@ namespace {
 
 // A colour as the entries of a colour table are compared with it: system colours resolved, and a
 // palette-relative colour (as the toolkit reports a bitmap's transparent colour) by its red,
-// green and blue.
+// green and blue. Quirk (a mended fault: compared whole, a bitmap's transparent colour matched no
+// entry and its transparency was lost). Test: AssignBitmap.TransparentBitmapKeepsItsTransparency.
 TColor TableRGB(TColor color) {
   TColor rgb = tk::ColorToRGB(color);
   if ((rgb & 0xFF000000) == kPaletteRelative) rgb &= 0xFFFFFF;
@@ -82,7 +83,8 @@ void WritePixelData(tk::TStream& out, const tk::TMemoryStream& data) {
   std::span<const std::uint8_t> bytes = data.Bytes();
   out.WriteBuffer(bytes);
   // Hop the length bytes behind the code size byte: the chain is complete when a zero length
-  // byte ends it within the data.
+  // byte ends it within the data. Quirk: a chain kept from damaged data gets the terminator it
+  // lacks, so that the file written is whole. Test: Write.DamagedDataGetsItsTerminator.
   std::size_t at = 1;
   while (at < bytes.size() && bytes[at] != 0) at += std::size_t{bytes[at]} + 1;
   if (at >= bytes.size()) out.WriteU8(0);
@@ -103,6 +105,8 @@ void TGIFFrame::SyncExtensions() {
   if (control) {
     // Reading takes the largest delay of all the graphic control extensions of a frame, so each
     // of them gets the frame's delay; the last one also carries its transparency and disposal.
+    // Quirk (a mended fault: a larger delay left in an earlier extension came back on reading).
+    // Test: Write.EveryGraphicControlExtensionOfAFrameTakesItsDelay.
     const unsigned delay = DelayMs / 10u;
     for (const auto& extension : *ExtBlocks) {
       if (!extension || extension->Kind != ekGraphicControl) continue;
@@ -112,6 +116,7 @@ void TGIFFrame::SyncExtensions() {
     std::array<std::uint8_t, 15>& header = control->Header;
     // The index already given keeps its place when its entry has the colour: a table may hold
     // the colour more than once, and the pixels of that index are the transparent ones.
+    // Quirk (a mended fault). Test: Write.ATransparentIndexOfARepeatedColourKeepsItsPlace.
     const GifColorTable& table = Encoded->ColorTable;
     const bool kept = (header[1] & kTransparentFlag) && TransColor != NoColor && header[4] < table.Count &&
                       table.Color(header[4]) == TableRGB(TransColor);

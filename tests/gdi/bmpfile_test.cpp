@@ -195,6 +195,15 @@ TEST(BmpFile, RunLengthEncodedImages) {
   EXPECT_EQ(PixelsOf(b), (std::vector<COLORREF>{k, k, k, r, r, r}));
 }
 
+TEST(BmpFile, TheLastRowNeedsNoPadding) {
+  // 2 x 2 at 24 bits: the bottom row with its 2 bytes of padding, the top row without.
+  TBitmap b;
+  Load(b, MakeFile(40, 2, 2, 24, BI_RGB, {}, {}, {2, 2, 2, 3, 3, 3, 0, 0, 4, 4, 4, 5, 5, 5}));
+  EXPECT_EQ(PixelsOf(b), (std::vector<COLORREF>{RGB(4, 4, 4), RGB(5, 5, 5), RGB(2, 2, 2), RGB(3, 3, 3)}));
+  // One byte less is refused.
+  ExpectInvalid(MakeFile(40, 2, 2, 24, BI_RGB, {}, {}, {2, 2, 2, 3, 3, 3, 0, 0, 4, 4, 4, 5, 5}), "rows of 14 bytes");
+}
+
 TEST(BmpFile, BadFilesFailCleanly) {
   const Bytes good = MakeFile(40, 2, 2, 24, BI_RGB, {}, {}, Bytes(16, 7));
   {

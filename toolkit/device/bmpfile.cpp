@@ -20,7 +20,8 @@ void FailInvalid(std::string reason) { throw EInvalidGraphic(std::string(SInvali
 
 constexpr std::uint32_t kAlphaBitfields = 6;
 // An RLE image may not describe more pixels than this many per byte of its data (a run of two
-// bytes gives at most 255), so a small file cannot ask for a huge bitmap.
+// bytes gives at most 255), so a small file cannot ask for a huge bitmap. Quirk: a limit of our
+// own. Test: BmpFile.BadFilesFailCleanly.
 constexpr std::int64_t kRlePixelsPerByte = 256;
 
 // Decodes RLE8 or RLE4 data into the rows of an indexed section (top row first in memory, the
@@ -154,7 +155,8 @@ std::size_t ReadMasks(const ByteReader& d, const DibHeader& h, std::uint32_t (&m
 }
 
 // The colour table: biClrUsed entries (all 2^bits when 0) of 4 bytes (3 in a core header), cut
-// to what lies before the pixels. Returns where the table ends.
+// to what lies before the pixels. Returns where the table ends. Quirk: writers that count the
+// colours used, or place the pixels early, are read. Test: BmpFile.HeaderVariantsInRealUse.
 std::size_t ReadColorTable(const ByteReader& d, const DibHeader& h, std::size_t tableStart,
                            std::optional<std::int64_t> pixelOffset, std::vector<RGBQUAD>& colors) {
   const std::size_t entrySize = h.core ? 3 : 4;
@@ -184,7 +186,9 @@ std::size_t ReadColorTable(const ByteReader& d, const DibHeader& h, std::size_t 
 }
 
 // The pixels, from start on: uncompressed rows (the padding of the last row may be missing) or
-// RLE data, into a new DIB section. Returns it and the end of the pixel data.
+// RLE data, into a new DIB section. Returns it and the end of the pixel data. Quirk: the last
+// row's padding is not required, as some writers leave it out. Test:
+// BmpFile.TheLastRowNeedsNoPadding.
 std::pair<UniqueBitmap, std::size_t> ReadPixels(const ByteReader& d, const DibHeader& h, std::size_t start,
                                                 std::span<const RGBQUAD> colors,
                                                 std::span<const std::uint32_t> masks) {

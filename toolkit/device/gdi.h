@@ -64,7 +64,9 @@ constexpr int ColorsOfDepth(int bits) { return bits == 1 || bits == 4 || bits ==
 // The largest bitmap the device makes: 2^28 bytes of pixels, rows padded to 4 bytes (a 32-bit
 // bitmap of 8192 x 8192). Every bitmap is made through this check, so a request above it gives
 // a null handle without allocating anything; TBitmap turns that into EOutOfResources naming the
-// size, and the BMP reader refuses such files as not valid.
+// size, and the BMP reader refuses such files as not valid. Quirk: a limit of our own, so that no
+// file's header can ask for more memory than that. Test:
+// Bitmap.SizesAndConversionsAboveTheDeviceLimitFailNamingTheSize.
 inline constexpr std::int64_t MaxBitmapBytes = std::int64_t{1} << 28;
 // Whether a bitmap of this size and depth is within MaxBitmapBytes (negative sizes are not).
 constexpr bool BitmapSizeAllowed(std::int64_t width, std::int64_t height, int bits) {

@@ -191,9 +191,10 @@ void TIcon::LoadStream(TStream& stream) {
     if (da != db) return da < db;
     return a.bits > b.bits;
   });
-  // An image that failed is passed over for the next best one, but bytes are never decoded
+  // Quirk: an image that failed is passed over for the next best one, but bytes are never decoded
   // twice: an entry whose image overlaps one already tried is skipped, so however many entries
-  // point into the same bytes, the work stays within the size of the file.
+  // point into the same bytes, the work stays within the size of the file. Tests:
+  // Icon.ChoosesNearestTo32ThenMostColoursPassingOverPng, regressions_library.
   std::map<const std::uint8_t*, const std::uint8_t*> tried;  // the images tried, begin to end
   auto overlapsTried = [&](std::span<const std::uint8_t> image) {
     const std::uint8_t* begin = image.data();

@@ -524,6 +524,14 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned startScan, unsigned scanLines, st
   return static_cast<int>(lines);
 }
 
+namespace {
+// Without blending, a pixel of at least this alpha is drawn opaque and one below it not at all.
+// Quirk: a GIF frame holds no partial transparency, so an icon's half-transparent edges are
+// neither blended with the colour under them nor lost. Test:
+// AssignGraphic.IconAlphaBelowHalfIsTransparentAndTheRestOpaque.
+constexpr std::uint32_t kUnblendedOpaqueAlpha = 128;
+}  // namespace
+
 void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source, bool blend) {
   if (!dest || !dest->bitmap || dest->bitmap->stock || !source || source->bitsPerPixel != 32) return;
   GdiBitmap& dst = *dest->bitmap;
@@ -539,7 +547,7 @@ void AlphaDraw(HDC dest, const TRect& rect, HBITMAP source, bool blend) {
     for (int i = 0; i < n; ++i) {
       const std::uint32_t s = line[static_cast<std::size_t>(cols.source[static_cast<std::size_t>(i)])];
       const std::uint32_t a = s >> 24;
-      if (a == 0 || (!blend && a < 128)) continue;
+      if (a == 0 || (!blend && a < kUnblendedOpaqueAlpha)) continue;
       auto& out = d[static_cast<std::size_t>(i)];
       if (a == 255 || !blend) {
         out = QuadToNative(dst, s & 0xFFFFFF);

@@ -182,7 +182,8 @@ std::optional<std::uint32_t> ResourceTree::Lookup(std::uint32_t offset, const TR
     const std::uint32_t target = LoadU32(rsrc_, at + 4);
     bool match;
     if (nameField & kHighBit) {
-      // An entry whose name runs out of the section is passed over.
+      // An entry whose name runs out of the section is passed over. Quirk: a damaged tree gives
+      // "not found" instead of reading past the section. Test: DamagedLibrary.TreesThatLieGiveNotFound.
       match = wanted ? !wanted->IsId() && NameIs(nameField & ~kHighBit, wanted->Name())
                      : NameLength(nameField & ~kHighBit).has_value();
     } else {

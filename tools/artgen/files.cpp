@@ -4,6 +4,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "gif/format.h"
 #include "toolkit/device/bitmap.h"
 #include "toolkit/core/streams.h"
 
@@ -34,15 +35,17 @@ std::vector<std::uint8_t> GifFile(const Picture& p, bool transparent,
   s.WriteU8(0);
   s.WriteU8(0);
   if (transparent) {
-    const std::uint8_t control[] = {0x21, 0xF9, 4, 1, 0, 0, Clear, 0};
+    // A graphic control extension: no delay, the Clear index transparent.
+    const std::uint8_t control[] = {gif::kExtensionIntroducer, gif::ExtensionLabels[gif::ekGraphicControl],
+                                    4, gif::kTransparentFlag, 0, 0, Clear, 0};
     s.WriteBuffer(control, sizeof control);
   }
-  s.WriteU8(0x2C);
+  s.WriteU8(gif::kImageSeparator);
   s.WriteU16(0);
   s.WriteU16(0);
   s.WriteU16(std::uint16_t(p.width));
   s.WriteU16(std::uint16_t(p.height));
-  s.WriteU8(0x80 | 7);  // a local table of 2^(7+1) entries
+  s.WriteU8(gif::kColorTableFlag | 7);  // a local table of 2^(7+1) entries
   for (int i = 0; i < 256; ++i) {
     const std::uint32_t rgb = i < InkCount ? Palette[i] : 0;
     s.WriteU8(std::uint8_t(rgb >> 16));
@@ -50,7 +53,7 @@ std::vector<std::uint8_t> GifFile(const Picture& p, bool transparent,
     s.WriteU8(std::uint8_t(rgb));
   }
   s.WriteBuffer(codedPixels.data(), codedPixels.size());
-  s.WriteU8(0x3B);
+  s.WriteU8(gif::kTrailer);
   return s.Release();
 }
 
