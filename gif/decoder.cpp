@@ -67,7 +67,7 @@ constexpr int kMaxCodeSize = 9;
 // and packed to the view's depth (1, 4 or 8 bits), and keeps the row begun.
 class PixelRows {
  public:
-  static constexpr std::size_t kStepBytes = kStackLimit + 16;
+  static constexpr std::size_t kStepBytes = kStackLimit + 16;  // kTailPixels
 
   PixelRows(const tk::PixelView& rows, bool interlaced)
       : rows_(rows),
@@ -241,10 +241,12 @@ class CodeReader {
 // An entry of the string table. prefix and suffix are the table of the code stream: the code of
 // the string without its last pixel, and that pixel. The rest describes strings built from valid
 // codes only (see Decode), so that they are written without walking the prefixes pixel by
-// pixel: a string is the string of its head, a multiple of 8 pixels long, followed by its tail,
-// its last ((length - 1) mod 8) + 1 pixels (the first in the lowest byte, 0 above them).
+// pixel: a string is the string of its head, a multiple of kTailPixels pixels long, followed by
+// its tail, its last ((length - 1) mod kTailPixels) + 1 pixels (0 above them). A long string is
+// written kTailPixels pixels per entry loaded.
+constexpr unsigned kTailPixels = 16;
 struct Entry {
-  std::uint64_t tail;
+  std::array<std::uint8_t, kTailPixels> tail;
   std::uint16_t head;
   std::uint16_t length;
   std::uint16_t prefix;
@@ -252,16 +254,17 @@ struct Entry {
   std::uint8_t first;  // the string's first pixel
 };
 
-// Writes the string of a valid entry at out, and up to 7 bytes beyond it; returns its end.
+// Writes the string of a valid entry at out, and up to kTailPixels - 1 bytes beyond it; returns
+// its end.
 inline std::uint8_t* WriteString(const Entry* table, unsigned code, std::uint8_t* out) {
   const Entry* e = &table[code];
   const unsigned n = e->length;
-  std::uint8_t* p = out + (n - 1 - ((n - 1) & 7));
-  Store64(p, e->tail);
+  std::uint8_t* p = out + (n - 1 - ((n - 1) % kTailPixels));
+  std::memcpy(p, e->tail.data(), kTailPixels);
   while (p != out) {
     e = &table[e->head];
-    p -= 8;
-    Store64(p, e->tail);
+    p -= kTailPixels;
+    std::memcpy(p, e->tail.data(), kTailPixels);
   }
   return out + n;
 }
@@ -296,7 +299,7 @@ class StringTable {
     Reset();
     Entry* const table = entries_.get();
     for (unsigned c = 0; c < clearCode_; ++c) {
-      table[c].tail = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
+      table[c].tail[0] = table[c].first = static_cast<std::uint8_t>(c & pixelMask);
       table[c].length = 1;
     }
   }
@@ -328,10 +331,12 @@ class StringTable {
     if (valid) {
       const Entry& p = table[previous];
       const unsigned length = p.length;
-      const unsigned used = length & 7;  // pixels in the previous tail when it has room for one more
+      // Pixels in the previous tail when it has room for one more.
+      const unsigned used = length % kTailPixels;
       e.length = static_cast<std::uint16_t>(length + 1);
       e.first = p.first;
-      e.tail = (used ? p.tail : 0) | std::uint64_t{pixel} << 8 * used;
+      e.tail = used ? p.tail : decltype(e.tail){};
+      e.tail[used] = pixel;
       e.head = used ? p.head : static_cast<std::uint16_t>(previous);
     }
     ++nextFree_;
