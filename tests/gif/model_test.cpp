@@ -2,6 +2,8 @@
 // between pictures, frames and extensions, comments, and the failures of the model.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "gif/gif.h"
 #include "gif_builder.h"
 #include "toolkit/device/bitmap.h"
@@ -313,6 +315,25 @@ TEST(Frame, FindCommentAndSetComment) {
   EXPECT_EQ(bare.FrameAt(0).ExtBlocks, nullptr);
   bare.FrameAt(0).SetComment(tk::TStringList{"x"});
   EXPECT_EQ(bare.FrameAt(0).ExtBlocks->Count(), 1);
+}
+
+TEST(ColorTable, CopiesShareTheEntriesUntilOneIsChanged) {
+  // The frames without a local table share the global table's entries.
+  TGIFImage picture;
+  Read(picture, TwoFrames());
+  const gif::GifColorTable& global = picture.ScreenData->GlobalTable;
+  gif::GifColorTable& second = picture.FrameAt(1).Encoded->ColorTable;
+  EXPECT_EQ(std::as_const(second).Entries.data(), global.Entries.data());
+  EXPECT_NE(std::as_const(picture.FrameAt(0).Encoded->ColorTable).Entries.data(), global.Entries.data());
+  // A change goes to the changed table alone.
+  const gif::TColor before = global.Color(1);
+  second.Entries[1] = {1, 2, 3};
+  EXPECT_EQ(second.Color(1), 0x030201u);
+  EXPECT_EQ(global.Color(1), before);
+  EXPECT_NE(std::as_const(second).Entries.data(), global.Entries.data());
+  // A table that never had entries reads as black and holds none.
+  const gif::GifColorTable empty;
+  EXPECT_EQ(empty.Color(255), 0u);
 }
 
 TEST(Extension, TakeFromCopiesKindHeaderAndLines) {
