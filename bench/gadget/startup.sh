@@ -5,7 +5,7 @@
 # is reported apart). The wine prefix is made before the rounds.
 #   startup.sh FIRST_FRAME X11_PROTRACTOR WINDOWS_PROTRACTOR.exe [ROUNDS]
 set -euo pipefail
-probe=${1:?usage: startup.sh FIRST_FRAME X11_PROTRACTOR WINDOWS_PROTRACTOR.exe [ROUNDS]}
+probe=$(readlink -f "${1:?usage: startup.sh FIRST_FRAME X11_PROTRACTOR WINDOWS_PROTRACTOR.exe [ROUNDS]}")
 x11=$(readlink -f "${2:?}")
 win=$(readlink -f "${3:?}")
 rounds=${4:-9}

@@ -51,6 +51,26 @@ TResName FromNative(LPCSTR name) {
   return TResName(std::string(name));
 }
 
+
+// The walk over a library's resources: the system calls these with its own calling convention
+// (stdcall on 32-bit Windows), which lambdas do not have.
+BOOL CALLBACK EachLanguage(::HMODULE h, LPCSTR type, LPCSTR name, WORD language, LONG_PTR list) {
+  HRSRC info = ::FindResourceExA(h, type, name, language);
+  reinterpret_cast<std::vector<TResourceInfo>*>(list)->push_back(
+      {FromNative(type), FromNative(name), language, info ? std::size_t(::SizeofResource(h, info)) : 0});
+  return TRUE;
+}
+
+BOOL CALLBACK EachName(::HMODULE h, LPCSTR type, LPSTR name, LONG_PTR list) {
+  ::EnumResourceLanguagesA(h, type, name, EachLanguage, list);
+  return TRUE;
+}
+
+BOOL CALLBACK EachType(::HMODULE h, LPSTR type, LONG_PTR list) {
+  ::EnumResourceNamesA(h, type, EachName, list);
+  return TRUE;
+}
+
 struct NativeModule : LoadedModule {
   std::shared_ptr<NativeReference> reference;
 
@@ -72,19 +92,7 @@ struct NativeModule : LoadedModule {
   // The platform's walk over types, names and languages, in directory order.
   std::vector<TResourceInfo> Enumerate() const override {
     std::vector<TResourceInfo> out;
-    ::EnumResourceTypesA(reference->handle, +[](::HMODULE h, LPSTR type, LONG_PTR list) -> BOOL {
-      ::EnumResourceNamesA(h, type, +[](::HMODULE h, LPCSTR type, LPSTR name, LONG_PTR list) -> BOOL {
-        ::EnumResourceLanguagesA(h, type, name, +[](::HMODULE h, LPCSTR type, LPCSTR name, WORD language,
-                                                    LONG_PTR list) -> BOOL {
-          HRSRC info = ::FindResourceExA(h, type, name, language);
-          reinterpret_cast<std::vector<TResourceInfo>*>(list)->push_back(
-              {FromNative(type), FromNative(name), language, info ? std::size_t(::SizeofResource(h, info)) : 0});
-          return TRUE;
-        }, list);
-        return TRUE;
-      }, list);
-      return TRUE;
-    }, reinterpret_cast<LONG_PTR>(&out));
+    ::EnumResourceTypesA(reference->handle, EachType, reinterpret_cast<LONG_PTR>(&out));
     return out;
   }
 };
