@@ -1,4 +1,4 @@
-// The program: makes the GIF picture class known, connects to the X display, creates the gadget
+// The program: makes the GIF picture class known, connects to the desktop, creates the gadget
 // window and runs the message loop until the window is closed.
 #include <cstdio>
 #include <memory>
@@ -7,7 +7,7 @@
 #include "cursor/cursor.h"
 #include "gif/gif.h"
 #include "toolkit/window/window.h"
-#include "toolkit/window/x11/x11.h"
+#include "toolkit/window/platform.h"
 
 int main() {
   // Module initialisation, before the window exists: the GIF module registers its drawing
@@ -18,7 +18,7 @@ int main() {
 
   std::unique_ptr<tk::TWindowBackend> display;
   try {
-    display = tk::x11::Open();
+    display = tk::OpenPlatformBackend();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "protractor: %s\n", e.what());
     return 1;

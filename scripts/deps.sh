@@ -3,6 +3,8 @@
 #   deps.sh run    what building and running the gadget needs (scripts/run.sh)
 #   deps.sh test   that, and what the tests, benchmarks, fuzzers and packages need
 #   deps.sh        the same as test
+#   deps.sh windows ARCH        the Windows cross build (ARCH: x86-64 or i686)
+#   deps.sh windows-test ARCH   that, and what its tests under wine need
 set -euo pipefail
 run=(cmake g++ make libx11-dev libxext-dev)
 test=(
@@ -13,10 +15,16 @@ test=(
   gdk-pixbuf-tests wx3.2-examples
   desktop-file-utils dpkg-dev file
 )
+# GoogleTest's sources are built for the target; wine runs the programs (wine64 alone: no i386
+# architecture is needed), on Xvfb for the end-to-end test.
+windows=(cmake make g++ "g++-mingw-w64-${2:-x86-64}-posix")
+windows_test=(googletest wine64 xvfb xdotool x11-utils imagemagick procps)
 case "${1:-test}" in
   run) packages=("${run[@]}") ;;
   test) packages=("${run[@]}" "${test[@]}") ;;
-  *) echo "usage: deps.sh [run|test]" >&2; exit 2 ;;
+  windows) packages=("${windows[@]}") ;;
+  windows-test) packages=("${windows[@]}" "${windows_test[@]}") ;;
+  *) echo "usage: deps.sh [run|test|windows ARCH|windows-test ARCH]" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${packages[@]}"; do

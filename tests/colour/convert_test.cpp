@@ -1,6 +1,5 @@
 // Bitmaps to device-independent bitmap files: layout, format choice, method dispatch, failures.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "colour/colour.h"
+#include "common/run_program.h"
 #include "common/test_paths.h"
 #include "toolkit/device/bitmap.h"
 #include "toolkit/core/exceptions.h"
@@ -288,9 +288,7 @@ TEST(BitmapToDIBStream, EightBitFileLoadsBack) {
 // ---- gifkit reduce -----------------------------------------------------------------------------
 
 int Gifkit(const std::string& args) {
-  const std::string command = std::string(TEST_BINARY_DIR) + "/bin/gifkit reduce " + args + " 2>/dev/null";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return testpaths::RunCommand(testpaths::Program("gifkit") + " reduce " + args).status;
 }
 
 TEST(GifkitReduce, WritesTheConvertedFile) {

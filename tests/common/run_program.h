@@ -2,9 +2,12 @@
 // output and standard error together).
 #pragma once
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace testpaths {
@@ -21,13 +24,22 @@ inline CommandResult RunCommand(const std::string& command) {
   char buffer[4096];
   while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
   const int status = pclose(pipe);
+#ifdef _WIN32
+  result.status = status;  // the command interpreter's exit code
+#else
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return result;
 }
 
-// The path of a program of the build, e.g. Program("gifkit").
+// The path of a program of the build, e.g. Program("gifkit"), in the platform's spelling.
 inline std::string Program(const std::string& name) {
-  return std::string(TEST_BINARY_DIR) + "/bin/" + name;
+  return std::filesystem::path(std::string(TEST_BINARY_DIR) + "/bin/" + name).make_preferred().string();
+}
+
+// The folder of the test programs.
+inline std::filesystem::path TestProgramFolder() {
+  return std::filesystem::path(TEST_BINARY_DIR) / "tests";
 }
 
 }  // namespace testpaths

@@ -592,7 +592,7 @@ const fs::path kPixbuf = "/usr/libexec/installed-tests/gdk-pixbuf";
 TEST(RealFiles, AnimatedCursors) {
   REQUIRE_FILE(kWx / "animate/hourglass.ani");
   TAnimatedCursorImage ani;
-  ani.ReadCursorFile(kWx / "animate/hourglass.ani");
+  ani.ReadCursorFile((kWx / "animate/hourglass.ani").string());
   EXPECT_EQ(ani.Title(), "3D Rendered Rotating Hourglass\r\nv.1.09");
   EXPECT_EQ(ani.Author(), "(c)1997 Mitch Fishman\r\nmitch@tmbg.org");
   ASSERT_EQ(ani.FrameCount(), 20);
@@ -610,14 +610,14 @@ TEST(RealFiles, AnimatedCursors) {
   EXPECT_EQ(strip.PixelFormat(), tk::pf8bit);
 
   REQUIRE_FILE(kWx / "image/horse3.ani");
-  ani.ReadCursorFile(kWx / "image/horse3.ani");
+  ani.ReadCursorFile((kWx / "image/horse3.ani").string());
   ASSERT_EQ(ani.FrameCount(), 4);
   EXPECT_EQ(ani.FrameAt(0).Rate, 10);
   EXPECT_EQ(ani.FrameAt(3).Rate, 9);
   EXPECT_EQ(ani.FrameAt(3).Hotspot, (tk::TPoint{16, 23}));
 
   REQUIRE_FILE(kPixbuf / "test-animation.ani");
-  ani.ReadCursorFile(kPixbuf / "test-animation.ani");
+  ani.ReadCursorFile((kPixbuf / "test-animation.ani").string());
   EXPECT_EQ(ani.FrameCount(), 18);
   EXPECT_EQ(ani.FrameAt(17).Rate, 2);
 }

@@ -558,7 +558,7 @@ TEST(RegionFromMask, EqualsTheFullRectangleLessEachWhiteRun) {
     }
   std::vector<std::unique_ptr<TBitmap>> masks;
   masks.push_back(MaskOf(rows));
-  TLibrary mantle((BinDir / "Mantle.dll").c_str());
+  TLibrary mantle((BinDir / "Mantle.dll").string().c_str());
   ASSERT_TRUE(mantle) << LastLibraryError();
   for (const char* name : {"B", "C"}) {
     masks.push_back(std::make_unique<TBitmap>());

@@ -2,7 +2,6 @@
 // search order; the program's own resources; resource streams; damaged images fail cleanly.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -125,9 +124,9 @@ TEST(Mkreslib, BuildsFromFilesAndObjdumpListsTheTree) {
                           &status);
     ASSERT_EQ(status, 0) << out;
 
-    TLibrary lib(dll.c_str());
+    TLibrary lib(dll.string().c_str());
     ASSERT_TRUE(lib) << LastLibraryError();
-    EXPECT_EQ(ModuleFileName(lib.Handle()), dll.string());
+    EXPECT_TRUE(fs::equivalent(ModuleFileName(lib.Handle()), dll)) << ModuleFileName(lib.Handle());
     TResourceStream gif(lib.Handle(), "PcT", RT_RCDATA);
     EXPECT_EQ(ReadAll(gif), "GIF87a...;");
     TResourceStream byId(lib.Handle(), 7, RT_RCDATA);
@@ -136,6 +135,9 @@ TEST(Mkreslib, BuildsFromFilesAndObjdumpListsTheTree) {
     const auto file = BmpFile();
     EXPECT_TRUE(std::equal(bmp.Bytes.begin(), bmp.Bytes.end(), file.begin() + 14, file.end()));
 
+#ifdef _WIN32
+    continue;  // objdump is a tool of the build machine
+#endif
     std::string dump = Shell("objdump -p " + dll.string(), &status);
     ASSERT_EQ(status, 0) << dump;
     EXPECT_NE(dump.find(plus ? "(PE32+)" : "(PE32)"), std::string::npos) << dump;
@@ -183,7 +185,7 @@ TEST(Mkreslib, RejectsBadUsageAndBadInput) {
 
 TEST(LoadLibrary, SearchesTheProgramFolderThenTheCurrentDirectory) {
   auto cwd = testpaths::ScratchDir("library_search");
-  const fs::path programDir = fs::read_symlink("/proc/self/exe").parent_path();
+  const fs::path programDir = testpaths::TestProgramFolder();
   const fs::path inProgramDir = programDir / "TkSearchTest.dll";
   Spit(cwd / "TkSearchTest.dll", reslib::BuildResourceDll({{RT_RCDATA, "WHERE", Bytes("cwd")}},
                                                           reslib::ImageFormat::Pe32));
@@ -209,7 +211,12 @@ TEST(LoadLibrary, SearchesTheProgramFolderThenTheCurrentDirectory) {
   EXPECT_NE(LastLibraryError().find("TkSearchTest.dll: not found"), std::string::npos) << LastLibraryError();
   Spit(cwd / "Plain.dll", Bytes("MZ but nothing else"));
   EXPECT_EQ(LoadLibraryA("Plain.dll"), nullptr);
+#ifdef _WIN32
+  // The system's loader says why in its own words.
+  EXPECT_NE(LastLibraryError().find("Plain.dll: Bad EXE format"), std::string::npos) << LastLibraryError();
+#else
   EXPECT_NE(LastLibraryError().find("no DOS header"), std::string::npos) << LastLibraryError();
+#endif
   EXPECT_EQ(LoadLibraryA(""), nullptr);
 }
 

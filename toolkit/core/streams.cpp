@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +22,26 @@ namespace tk {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Files are opened as bytes, and not inherited by programs started meanwhile (the C runtime of
+// Windows translates line ends unless told not to).
+#ifdef _WIN32
+constexpr int kOpenFlags = O_BINARY | O_NOINHERIT;
+int Truncate(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0 ? 0 : -1; }
+std::int64_t SeekFile(int fd, std::int64_t offset, int whence) { return ::_lseeki64(fd, offset, whence); }
+std::int64_t FileSize(int fd) {
+  struct _stati64 st;
+  return ::_fstati64(fd, &st) == 0 ? st.st_size : 0;
+}
+#else
+constexpr int kOpenFlags = O_CLOEXEC;
+int Truncate(int fd, std::int64_t size) { return ::ftruncate(fd, size); }
+std::int64_t SeekFile(int fd, std::int64_t offset, int whence) { return ::lseek(fd, offset, whence); }
+std::int64_t FileSize(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? st.st_size : 0;
+}
+#endif
 
 // The position a seek asks for, or -1 when it lies before the start or overflows.
 std::int64_t SeekTarget(std::int64_t position, std::int64_t size, std::int64_t offset,
@@ -190,7 +214,7 @@ TFileStream::TFileStream(const std::string& name, FileMode mode) {
               : mode == FileMode::OpenReadWrite ? O_RDWR
               : mode == FileMode::Create        ? O_RDWR | O_CREAT | O_TRUNC
                                                 : O_RDWR | O_CREAT | O_EXCL;
-  fd_ = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+  fd_ = ::open(name.c_str(), flags | kOpenFlags, 0644);
   if (fd_ < 0) {
     const bool create = mode == FileMode::Create || mode == FileMode::CreateNew;
     throw EFOpenError(Format(create ? SFCreateError : SFOpenError, {name}) +
@@ -208,15 +232,14 @@ TFileStream::~TFileStream() {
 }
 
 std::int64_t TFileStream::Size() const {
-  struct stat st;
-  return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
+  return FileSize(fd_);
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   int whence = origin == SeekOrigin::Beginning ? SEEK_SET
                : origin == SeekOrigin::Current ? SEEK_CUR
                                                : SEEK_END;
-  off_t r = ::lseek(fd_, offset, whence);
+  const std::int64_t r = SeekFile(fd_, offset, whence);
   return r < 0 ? -1 : r;
 }
 
@@ -252,7 +275,7 @@ int TFileStream::Close() {
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-  if (size < 0 || ::ftruncate(fd_, size) != 0) throw EStreamError("Cannot change the file size");
+  if (size < 0 || Truncate(fd_, size) != 0) throw EStreamError("Cannot change the file size");
   if (Position() > size) Seek(size, SeekOrigin::Beginning);
 }
 

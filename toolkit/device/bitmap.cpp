@@ -64,6 +64,32 @@ UniqueBitmap Reshaped(const GdiBitmap& like, int width, int height) {
 [[maybe_unused]] const bool kRegistered = [] {
   SetClipboardReleaseHook(CF_BITMAP, [](THandle h) { DeleteObject(reinterpret_cast<GdiObject*>(h)); });
   SetClipboardReleaseHook(CF_PALETTE, [](THandle h) { DeleteObject(reinterpret_cast<GdiObject*>(h)); });
+  // To and from the system's clipboard: a bitmap as a packed DIB (its BMP file without the file
+  // header), a palette as its entries.
+  SetClipboardTransfer(CF_BITMAP, {[](THandle h) {
+                                     std::vector<std::uint8_t> file = BitmapFileBytes(reinterpret_cast<HBITMAP>(h));
+                                     file.erase(file.begin(), file.begin() + std::min<std::size_t>(14, file.size()));
+                                     return file;
+                                   },
+                                   [](std::span<const std::uint8_t> dib) -> THandle {
+                                     try {
+                                       return reinterpret_cast<THandle>(ReadPackedDib(dib).bitmap.release());
+                                     } catch (const Exception&) {
+                                       return 0;
+                                     }
+                                   }});
+  SetClipboardTransfer(CF_PALETTE, {[](THandle h) {
+                                      std::vector<std::uint8_t> bytes;
+                                      for (const PALETTEENTRY& e : reinterpret_cast<HPALETTE>(h)->entries)
+                                        bytes.insert(bytes.end(), {e.peRed, e.peGreen, e.peBlue, e.peFlags});
+                                      return bytes;
+                                    },
+                                    [](std::span<const std::uint8_t> bytes) -> THandle {
+                                      std::vector<PALETTEENTRY> entries;
+                                      for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+                                        entries.push_back({bytes[i], bytes[i + 1], bytes[i + 2], bytes[i + 3]});
+                                      return reinterpret_cast<THandle>(CreatePalette(entries));
+                                    }});
   RegisterClass(ClassOf<TBitmap>("TBitmap"));
   RegisterClass(ClassOf<TIcon>("TIcon"));
   TPicture::RegisterFileFormat("bmp", "Bitmaps", ClassOf<TBitmap>("TBitmap"));

@@ -1,12 +1,16 @@
-// The clipboard: format registration by name, movable global memory blocks, the in-process
-// clipboard store, and the clipboard object through which graphics are copied and pasted.
+// The clipboard: format registration by name, movable global memory blocks, the clipboard
+// store, and the clipboard object through which graphics are copied and pasted. The store is the
+// system's own clipboard on Windows, shared with other programs (win32/clipboard_store.cpp), and
+// an in-process store elsewhere (clipboard_store.cpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "toolkit/core/handles.h"
 #include "toolkit/core/persistent.h"
@@ -109,6 +113,18 @@ TClipboardFormat EnumClipboardFormats(TClipboardFormat format);
 // are released with GlobalFree. The graphics device registers DeleteObject for its handles.
 using TClipboardRelease = std::function<void(THandle)>;
 void SetClipboardReleaseHook(TClipboardFormat format, TClipboardRelease release);
+// Releases data that the clipboard did not take, the way the clipboard would.
+void ReleaseClipboardData(TClipboardFormat format, THandle data);
+
+// How the graphics handles of a format cross to the system's clipboard and back, as bytes: a
+// packed DIB for CF_BITMAP, palette entries (red, green, blue, flags) for CF_PALETTE. The
+// graphics device registers them. Import makes a new handle that the clipboard owns; on failure
+// it returns 0. The in-process store needs neither.
+struct TClipboardTransfer {
+  std::function<std::vector<std::uint8_t>(THandle)> Export;
+  std::function<THandle(std::span<const std::uint8_t>)> Import;
+};
+void SetClipboardTransfer(TClipboardFormat format, TClipboardTransfer transfer);
 
 // ---- The clipboard object
 

@@ -1,23 +1,27 @@
 #include "toolkit/system/library.h"
 
-#include <filesystem>
 #include <map>
 
+#include "toolkit/system/library_module.h"
 #include "toolkit/system/pe_resources.h"
 
 namespace tk {
 
-// A loaded library: its image, shared with the resource data handed out, and its parsed tree.
-struct LoadedModule {
-  std::string fileName;
+// A library read by the toolkit's parser: its image, shared with the resource data handed out,
+// and its parsed tree.
+struct ImageModule : LoadedModule {
   std::shared_ptr<const std::vector<std::uint8_t>> image;
   pe::ResourceTree tree;
+
+  std::optional<TResourceData> Find(const TResName& name, const TResName& type) const override {
+    auto bytes = tree.Find(name, type);
+    if (!bytes) return std::nullopt;
+    return TResourceData{*bytes, image};
+  }
+  std::vector<TResourceInfo> Enumerate() const override { return tree.Enumerate(); }
 };
 
 namespace {
-
-// Files larger than this are not taken for side libraries.
-constexpr std::uintmax_t kMaxLibrarySize = 256u << 20;
 
 std::string& LastError() {
   static std::string error;
@@ -41,36 +45,6 @@ std::vector<OwnResource>& OwnResources() {
   return resources;
 }
 
-std::filesystem::path ProgramFolder() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : exe.parent_path();
-}
-
-// Where a library name leads: a name with a folder as it is, a bare name in the program's
-// folder, then in the current directory. Only regular files count.
-std::optional<std::filesystem::path> Locate(std::string name) {
-  const auto slash = name.rfind('/');
-  if (name.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos) name += ".dll";
-  std::vector<std::filesystem::path> candidates;
-  if (slash != std::string::npos) {
-    candidates.push_back(name);
-  } else {
-    if (auto folder = ProgramFolder(); !folder.empty()) candidates.push_back(folder / name);
-    candidates.push_back(std::filesystem::current_path() / name);
-  }
-  for (auto& path : candidates) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec)) return path;
-  }
-  return std::nullopt;
-}
-
-HMODULE Fail(std::string_view name, std::string_view reason) {
-  LastError() = std::string(name) + ": " + std::string(reason);
-  return nullptr;
-}
-
 }  // namespace
 
 bool TResName::Matches(const TResName& other) const {
@@ -78,35 +52,31 @@ bool TResName::Matches(const TResName& other) const {
   return isId_ ? id_ == other.id_ : SameText(name_, other.name_);
 }
 
-HMODULE LoadLibraryFromImage(std::vector<std::uint8_t> image, std::string_view name) {
-  auto module = std::make_unique<LoadedModule>();
-  module->image = std::make_shared<const std::vector<std::uint8_t>>(std::move(image));
-  std::string error;
-  auto tree = pe::ResourceTree::Parse(*module->image, error);
-  if (!tree) return Fail(name, error);
-  module->tree = *tree;
-  module->fileName = std::string(name);
+namespace library {
+
+HMODULE Add(std::unique_ptr<LoadedModule> module) {
   HMODULE handle = module.get();
   Modules().emplace(handle, std::move(module));
   LastError().clear();
   return handle;
 }
 
-HMODULE LoadLibraryA(const char* fileName) {
-  if (!fileName || !*fileName) return Fail("", "no library name");
-  auto path = Locate(fileName);
-  if (!path) return Fail(fileName, "not found in the program's folder or the current directory");
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(*path, ec);
-  if (ec) return Fail(path->string(), ec.message());
-  if (size > kMaxLibrarySize) return Fail(path->string(), "too large for a side library");
-  std::vector<std::uint8_t> image;
-  try {
-    image = ReadWholeFile(path->string());
-  } catch (const Exception& e) {
-    return Fail(path->string(), e.Message());
-  }
-  return LoadLibraryFromImage(std::move(image), path->string());
+HMODULE Fail(std::string_view name, std::string_view reason) {
+  LastError() = std::string(name) + ": " + std::string(reason);
+  return nullptr;
+}
+
+}  // namespace library
+
+HMODULE LoadLibraryFromImage(std::vector<std::uint8_t> image, std::string_view name) {
+  auto module = std::make_unique<ImageModule>();
+  module->image = std::make_shared<const std::vector<std::uint8_t>>(std::move(image));
+  std::string error;
+  auto tree = pe::ResourceTree::Parse(*module->image, error);
+  if (!tree) return library::Fail(name, error);
+  module->tree = *tree;
+  module->fileName = std::string(name);
+  return library::Add(std::move(module));
 }
 
 bool FreeLibrary(HMODULE module) { return module && Modules().erase(module) == 1; }
@@ -127,9 +97,7 @@ std::optional<TResourceData> FindResource(HMODULE module, const TResName& name,
   }
   auto it = Modules().find(module);
   if (it == Modules().end()) return std::nullopt;
-  auto bytes = it->second->tree.Find(name, type);
-  if (!bytes) return std::nullopt;
-  return TResourceData{*bytes, it->second->image};
+  return it->second->Find(name, type);
 }
 
 TResourceData LoadResource(HMODULE module, const TResName& name, const TResName& type) {
@@ -145,7 +113,7 @@ std::vector<TResourceInfo> EnumResources(HMODULE module) {
     return out;
   }
   auto it = Modules().find(module);
-  return it == Modules().end() ? out : it->second->tree.Enumerate();
+  return it == Modules().end() ? out : it->second->Enumerate();
 }
 
 void RegisterOwnResource(const TResName& type, const TResName& name, std::vector<std::uint8_t> bytes) {

@@ -1,8 +1,7 @@
 #include "toolkit/window/window.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
+#include <filesystem>
 
 #include "toolkit/core/exceptions.h"
 #include "toolkit/device/region.h"
@@ -312,8 +311,9 @@ std::intptr_t ShellExecuteA(TForm* /*owner*/, const char* verb, const char* file
 }
 
 bool FileExists(const std::string& name) {
-  struct stat st {};
-  return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  std::error_code ec;
+  const auto status = std::filesystem::status(name, ec);
+  return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 // ---- TApplication -----------------------------------------------------------------------------

@@ -5,13 +5,13 @@
 #include <memory>
 
 #include "toolkit/window/window.h"
-#include "toolkit/window/x11/x11.h"
+#include "toolkit/window/platform.h"
 #include "tools/rulers/ruler.h"
 
 int main() {
   std::unique_ptr<tk::TWindowBackend> display;
   try {
-    display = tk::x11::Open();
+    display = tk::OpenPlatformBackend();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", RULER_NAME, e.what());
     return 1;
