@@ -69,8 +69,9 @@ class PixelRows {
  public:
   static constexpr std::size_t kStepBytes = kStackLimit + 16;  // kTailPixels
 
-  PixelRows(const tk::PixelView& rows, bool interlaced)
+  PixelRows(const tk::PixelView& rows, bool interlaced, const RowDone& rowDone)
       : rows_(rows),
+        rowDone_(rowDone),
         width_(static_cast<std::size_t>(std::max(rows.width, 0))),
         height_(rows.width > 0 ? std::max(rows.height, 0) : 0),
         interlaced_(interlaced),
@@ -107,7 +108,10 @@ class PixelRows {
     out = Flush(out);
     if (Complete()) return;
     std::size_t count = static_cast<std::size_t>(out - band_.get());
-    if (partial && count > 0) Put(band_.get(), count);
+    if (!partial || count == 0) return;
+    // A view whose rows share one buffer holds the last row put: the pixels not reached are 0.
+    if (rowDone_) std::memset(rows_.Row(y_), 0, rows_.PixelBytes());
+    Put(band_.get(), count);
   }
 
  private:
@@ -120,12 +124,14 @@ class PixelRows {
                                   : rowsLeft_ * width_);
   }
 
-  // Writes count pixels into row y_ of the view.
+  // Writes count pixels into row y_ of the view, and hands the row on.
   void Put(const std::uint8_t* in, std::size_t count) {
     tk::PackIndices(rows_.Row(y_), rows_.bitsPerPixel, 0, static_cast<int>(count), in);
+    if (rowDone_) rowDone_(y_);
   }
 
   tk::PixelView rows_;
+  const RowDone& rowDone_;
   std::size_t width_;
   int height_;
   bool interlaced_;
@@ -551,12 +557,12 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
 }  // namespace
 
 bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
-                  bool tolerate, tk::TGraphic* progress) {
+                  bool tolerate, tk::TGraphic* progress, const RowDone& rowDone) {
   if (progress && !progress->OnProgress) progress = nullptr;
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
   bool damaged;
   try {
-    PixelRows pixelRows(rows, interlaced);
+    PixelRows pixelRows(rows, interlaced, rowDone);
     // A failure keeps the row begun at 8 bits per pixel.
     const bool partialRow = rows.bitsPerPixel == 8;
     damaged = progress ? Decode<true>(data, tolerate, bitDepth, pixelRows, partialRow, progress)
@@ -572,7 +578,7 @@ bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool inter
 bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
                   int bitDepth, bool tolerate, std::uint8_t* pixels, tk::TGraphic* progress) {
   return DecodePixels(data, tk::BottomUpRows(pixels, width, height, rowDepth), interlaced,
-                      bitDepth, tolerate, progress);
+                      bitDepth, tolerate, progress, {});
 }
 
 bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate) {
@@ -610,12 +616,12 @@ std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerRes
   return palette;
 }
 
-void TGIFFrame::DecodeRows(const tk::PixelView& rows) {
+void TGIFFrame::DecodeRows(const tk::PixelView& rows, const RowDone& rowDone) {
   TGIFItem& item = *Encoded;
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, Options().Tolerates(), ParentImage))
+  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, Options().Tolerates(), ParentImage, rowDone))
     DataDamaged = true;
 }
 
@@ -642,6 +648,55 @@ void TGIFFrame::DecodeToDIB(tk::TMemoryStream& target) {
   DecodeRows(tk::LayOutBitmapFile({target.Memory(), static_cast<std::size_t>(target.Size())}, header,
                                   RowPalette(header.biBitCount, 0x80)));
   target.SetPosition(0);
+}
+
+// Bytes of rows that WriteDIB writes at once.
+constexpr std::size_t kBlockBytes = 65536;
+
+void TGIFFrame::WriteDIB(tk::TStream& target) {
+  // Each row goes to its place as it is complete (bottom row first in the file, in the
+  // interlaced order when the frame is interlaced); the rows that damage leaves undecoded are
+  // written as 0 afterwards, as in DecodeToDIB's zero-filled image, so that every byte of the
+  // file is written (a file with holes could outgrow a full disk later).
+  const tk::BITMAPINFOHEADER header = RowHeader();
+  const std::int64_t start = target.Position();
+  const std::size_t rowsAt = tk::BitmapFileRowsOffset(header);
+  const std::size_t rowBytes = tk::DibRowBytes(header.biWidth, header.biBitCount);
+  const std::int64_t end = start + static_cast<std::int64_t>(tk::BitmapFileSize(header));
+  target.SetSize(end);
+  std::vector<std::uint8_t> head(rowsAt);
+  tk::LayOutBitmapFileHead(head, header, RowPalette(header.biBitCount, 0x80));
+  target.WriteBuffer(head);
+  const int height = header.biHeight;
+  std::vector<std::uint8_t> row(rowBytes);  // every row of the view is this one buffer
+  std::vector<bool> written(static_cast<std::size_t>(height));
+  // Rows following one another from the top wait in a block, bottom row first as in the file,
+  // and go out in one write when the block is full or the next row is elsewhere.
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlockBytes / std::max<std::size_t>(rowBytes, 1));
+  std::vector<std::uint8_t> block(blockRows * rowBytes);
+  int first = 0;              // the top row in the block
+  std::size_t count = 0;      // rows in the block, at its end
+  auto flush = [&] {
+    if (count == 0) return;
+    const int bottom = first + static_cast<int>(count) - 1;
+    const std::size_t at = rowsAt + static_cast<std::size_t>(height - 1 - bottom) * rowBytes;
+    target.SetPosition(start + static_cast<std::int64_t>(at));
+    target.WriteBuffer(block.data() + (blockRows - count) * rowBytes, count * rowBytes);
+    count = 0;
+  };
+  auto put = [&](int y) {
+    if (count > 0 && (count == blockRows || y != first + static_cast<int>(count))) flush();
+    if (count == 0) first = y;
+    ++count;
+    std::memcpy(block.data() + (blockRows - count) * rowBytes, row.data(), rowBytes);
+    written[static_cast<std::size_t>(y)] = true;
+  };
+  DecodeRows({header.biWidth, height, header.biBitCount, 0, row.data(), {}}, put);
+  std::fill(row.begin(), row.end(), std::uint8_t{0});
+  for (int y = 0; y < height; ++y)
+    if (!written[static_cast<std::size_t>(y)]) put(y);
+  flush();
+  target.SetPosition(end);
 }
 
 void TGIFFrame::CheckData() {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "toolkit/device/gdi.h"
 #include "toolkit/device/pixel_view.h"
@@ -28,9 +29,12 @@ int NextInterlacedRow(int y, int h, int& pass);
 // or in the interlaced order. Pixel values are masked to bitDepth bits. Returns true when the
 // data was found damaged and decoding was cut short; without tolerate, damage fails instead.
 // Never writes outside the rows, whatever the data holds. Reports progress to the graphic's
-// progress event when one is given.
+// progress event when one is given. When rowDone is given, it is called with the number of each
+// row (0 at the top) as soon as the row is complete in the view; the view's rows may then all be
+// one buffer (stride 0) that rowDone moves on, the row begun when damage ends decoding included.
+using RowDone = std::function<void(int y)>;
 bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
-                  bool tolerate, tk::TGraphic* progress);
+                  bool tolerate, tk::TGraphic* progress, const RowDone& rowDone = {});
 
 // The same into a zero-filled buffer of height rows of DibRowBytes(width, rowDepth) bytes, bottom
 // row first, as a device-independent bitmap holds them.

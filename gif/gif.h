@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "colour/colour.h"
+#include "gif/decoder.h"
 #include "toolkit/device/gdi.h"
 #include "toolkit/device/pixel_view.h"
 #include "toolkit/core/graphic.h"
@@ -245,6 +246,10 @@ class TGIFFrame : public tk::TPersistent {
   void ReadImage(GifBuffer& data);
   // Fills the target with the frame's bitmap file image, positioned at 0.
   void DecodeToDIB(tk::TMemoryStream& target);
+  // Writes the same bitmap file image to the stream from its position on (a file, which it
+  // sizes first and writes every byte of), holding one row of pixels at a time instead of the
+  // whole image; the stream is left behind the image.
+  void WriteDIB(tk::TStream& target);
   // Tells whether the frame's data is damaged without decoding its pixels: sets DataDamaged as
   // DecodeToDIB would, and fails where it would, at a cost that follows the data's bytes.
   void CheckData();
@@ -259,7 +264,7 @@ class TGIFFrame : public tk::TPersistent {
   std::vector<tk::RGBQUAD> RowPalette(int depth, std::uint8_t fillerReserved) const;
   // Decodes the frame's pixels into zero-filled rows of the header's size and depth; damage
   // found sets DataDamaged.
-  void DecodeRows(const tk::PixelView& rows);
+  void DecodeRows(const tk::PixelView& rows, const RowDone& rowDone = {});
   // Draws the frame's bitmap stretched into the rectangle, keyed by TransColor when asked.
   void DrawFrame(tk::TCanvas& canvas, const tk::TRect& rect, bool transparent);
   // Encodes BuiltBitmap into the frame's encoded item (reduced to 8 bits first unless it has

@@ -1,7 +1,10 @@
-// Reads any bytes as a GIF and decodes every frame, tolerating damage and then refusing it.
+// Reads any bytes as a GIF and decodes every frame, tolerating damage and then refusing it; each
+// frame written row by row (WriteDIB) must give the bytes DecodeToDIB builds whole.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 #include "gif/decoder.h"
 #include "gif/gif.h"
@@ -32,11 +35,20 @@ void ReadAndDecode(const std::uint8_t* data, std::size_t size, bool tolerate) {
         std::max<std::int64_t>(tk::DibRowBytes(item.ItemWidth, 8) * item.ItemHeight, 65536);
     if (bytes > kMaxFuzzPixelBytes) continue;
     budget -= bytes;
-    tk::TMemoryStream image;
+    tk::TMemoryStream image, written;
+    std::string whole = "-", rows = "-";
     try {
       frame.DecodeToDIB(image);
-    } catch (const tk::Exception&) {
+    } catch (const tk::Exception& e) {
+      whole = e.Message();
     }
+    try {
+      frame.WriteDIB(written);
+    } catch (const tk::Exception& e) {
+      rows = e.Message();
+    }
+    if (rows != whole) std::abort();
+    if (whole == "-" && !std::ranges::equal(image.Bytes(), written.Bytes())) std::abort();
   }
 }
 

@@ -300,8 +300,8 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 std::size_t BitmapFileSize(const BITMAPINFOHEADER& header) { return PixelOffset(header) + RowsSize(header); }
 std::size_t BitmapFileRowsOffset(const BITMAPINFOHEADER& header) { return PixelOffset(header); }
 
-PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& h,
-                           std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks) {
+void LayOutBitmapFileHead(std::span<std::uint8_t> file, const BITMAPINFOHEADER& h,
+                          std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks) {
   const std::size_t offset = PixelOffset(h);
   std::uint8_t* p = file.data();
   p[0] = 'B';
@@ -331,7 +331,14 @@ PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER&
   static_assert(sizeof(RGBQUAD) == 4);
   if (given > 0) std::memcpy(p, colors.data(), 4 * given);
   std::memset(p + 4 * given, 0, 4 * (entries - given));
-  auto* table = reinterpret_cast<RGBQUAD*>(p);
+}
+
+PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& h,
+                           std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks) {
+  LayOutBitmapFileHead(file, h, colors, masks);
+  const std::size_t offset = PixelOffset(h);
+  const std::size_t entries = static_cast<std::size_t>(ColorsOfDepth(h.biBitCount));
+  auto* table = reinterpret_cast<RGBQUAD*>(file.data() + offset - 4 * entries);
   if (h.biHeight < 0)
     return {h.biWidth, -h.biHeight, h.biBitCount,
             static_cast<std::ptrdiff_t>(DibRowBytes(h.biWidth, h.biBitCount)), file.data() + offset,

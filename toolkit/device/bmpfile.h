@@ -42,6 +42,10 @@ BitmapFileResult ReadPackedDib(std::span<const std::uint8_t> data);
 std::size_t BitmapFileSize(const BITMAPINFOHEADER& header);
 // Where the rows begin in such a file.
 std::size_t BitmapFileRowsOffset(const BITMAPINFOHEADER& header);
+// LayOutBitmapFileHead writes the same headers and colour table alone, into the
+// BitmapFileRowsOffset(header) bytes before the rows, for a file whose rows are written apart.
+void LayOutBitmapFileHead(std::span<std::uint8_t> file, const BITMAPINFOHEADER& header,
+                          std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks = {});
 PixelView LayOutBitmapFile(std::span<std::uint8_t> file, const BITMAPINFOHEADER& header,
                            std::span<const RGBQUAD> colors, std::span<const std::uint32_t> masks = {});
 // A BMP file of the header holding a copy of the rows and their palette.

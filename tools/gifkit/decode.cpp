@@ -16,14 +16,14 @@ void WriteFrame(gif::TGIFFrame& frame, const std::string& out) {
   if (item.ItemWidth == 0 || item.ItemHeight == 0)
     throw tk::EInvalidGraphicOperation(
         tk::Format(gif::SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
-  tk::TMemoryStream image;
-  frame.DecodeToDIB(image);
-  tk::WriteWholeFile(out, image.Bytes());
+  tk::TAtomicFileStream file(out);
+  frame.WriteDIB(file);
+  file.Commit();
 }
 
 // Every frame, one after another, as OUT_PREFIX followed by its number and ".bmp"; the numbers
-// have as many digits as the last one, so that the files sort in frame order. Each frame's
-// bitmap is let go before the next is decoded.
+// have as many digits as the last one, so that the files sort in frame order. A frame's rows go
+// to its file one at a time.
 int DecodeAll(const std::string& file, gif::TGIFImage& picture, const std::string& prefix) {
   const int count = picture.FrameCount();
   const int digits = static_cast<int>(std::to_string(count - 1).size());
