@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and tests everything twice: a release build with g++, whose installation and Debian
 # packages are checked too, and a build with AddressSanitizer and UndefinedBehaviorSanitizer with
-# clang, which also runs the fuzzers for a bounded time. Warnings are errors in both.
+# clang, which also runs the fuzzers for a bounded time. Warnings are errors in both. Then the
+# Windows programs, cross-built with mingw-w64, and their tests under wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/deps.sh"
@@ -26,4 +27,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== Fuzzing (${FUZZ_SECONDS:-30} s per target)"
 bash "$root/scripts/fuzz.sh" "$root/build/sanitize" "${FUZZ_SECONDS:-30}"
+echo "== Windows programs and their tests under wine"
+start=$SECONDS
+bash "$root/scripts/build-windows.sh" --test
+echo "== Windows build and tests under wine: $((SECONDS - start)) s"
 echo "== All tests passed"
