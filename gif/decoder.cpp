@@ -688,7 +688,8 @@ void TGIFFrame::WriteDIB(tk::TStream& target) {
     if (count > 0 && (count == blockRows || y != first + static_cast<int>(count))) flush();
     if (count == 0) first = y;
     ++count;
-    std::memcpy(block.data() + (blockRows - count) * rowBytes, row.data(), rowBytes);
+    if (rowBytes != 0)  // a frame without columns has no block to copy into
+      std::memcpy(block.data() + (blockRows - count) * rowBytes, row.data(), rowBytes);
     written[static_cast<std::size_t>(y)] = true;
   };
   DecodeRows({header.biWidth, height, header.biBitCount, 0, row.data(), {}}, put);
