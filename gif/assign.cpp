@@ -137,6 +137,7 @@ void TGIFFrame::EncodeFromRows(const tk::ConstPixelView& rows) {
     item.PixelData->Clear();
   else
     item.PixelData = std::make_unique<tk::TMemoryStream>();
+  item.Streamed.reset();
   try {
     EncodePixels(*item.PixelData, rows, false, ParentImage);
   } catch (const tk::EAbort&) {

@@ -38,6 +38,12 @@ int NextInterlacedRow(int y, int h, int& pass) {
   return next;
 }
 
+void ReadStreamAt(tk::TStream& stream, std::int64_t offset, void* out, std::size_t count) {
+  if (stream.Seek(offset, tk::SeekOrigin::Beginning) != offset || stream.Read(out, count) != count)
+    throw tk::EReadError(tk::Reason{"fewer than " + std::to_string(count) + " bytes at offset " +
+                                    std::to_string(offset) + ": the file changed while it was read"});
+}
+
 namespace {
 
 using tk::Load64;
@@ -165,22 +171,47 @@ class PixelCount {
   std::uint64_t left_;
 };
 
-// The sub-blocks of an LZW chain, found in the data one at a time as their bits are needed; the
-// zero-length terminator or the end of the data ends the codes.
+// The code size byte and the sub-blocks of an LZW chain, found in the data one at a time as
+// their bits are needed; the zero-length terminator or the end of the data ends the codes. The
+// data lies in memory, or in a stream, from which a buffer is refilled whenever less than a
+// whole sub-block is left in it: each byte of the stream is read once, and never one beyond the
+// data's size.
 class SubBlocks {
  public:
+  // The bytes in memory from start on.
   SubBlocks(const std::uint8_t* base, std::size_t size, std::size_t start)
-      : base_(base), end_(base + size), next_(base + std::min(start, size)) {}
+      : base_(base), end_(base + size), next_(base + std::min(start, size)), size_(size) {}
+  // size bytes of the stream from offset on.
+  SubBlocks(tk::TStream& stream, std::int64_t offset, std::uint64_t size)
+      : size_(size),
+        stream_(&stream),
+        streamAt_(offset),
+        streamLeft_(size),
+        capacity_(static_cast<std::size_t>(std::min<std::uint64_t>(size, kBufferBytes))),
+        buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_)) {
+    base_ = end_ = next_ = buffer_.get();
+  }
 
   struct Block {
     const std::uint8_t* data;  // null at the end of the codes
     const std::uint8_t* end;
   };
 
-  // Takes in the next sub-block. A sub-block that is cut short fails with EReadError "Stream
-  // read error".
+  // The code size byte before the sub-blocks; fails with EReadError "Stream read error" when
+  // the data holds none.
+  std::uint8_t CodeSize() {
+    if (next_ == end_ && streamLeft_ > 0) Refill();
+    if (next_ == end_) throw tk::EReadError();
+    return *next_++;
+  }
+
+  // Takes in the next sub-block; its bytes stay in place until the next call. A sub-block that
+  // is cut short fails with EReadError "Stream read error".
   Block Next() {
-    if (ended_ || next_ == end_) return {nullptr, nullptr};
+    if (ended_) return {nullptr, nullptr};
+    if (static_cast<std::size_t>(end_ - next_) < kMaxSubBlock && streamLeft_ > 0) [[unlikely]]
+      Refill();
+    if (next_ == end_) return {nullptr, nullptr};
     std::size_t length = *next_++;
     if (length == 0) {
       ended_ = true;
@@ -192,18 +223,45 @@ class SubBlocks {
     return block;
   }
 
-  // The stream position: the end of the last sub-block taken in.
-  std::size_t Position() const { return static_cast<std::size_t>(next_ - base_); }
-  // The position as a percentage of the stream's size.
-  int PercentDone() const {
-    return static_cast<int>(Position() * 100 / static_cast<std::size_t>(end_ - base_));
-  }
+  // The position: the end of the last sub-block taken in, counted from the start of the data
+  // in memory or from the offset in the stream.
+  std::uint64_t Position() const { return passed_ + static_cast<std::uint64_t>(next_ - base_); }
+  // The position as a percentage of the data's size.
+  int PercentDone() const { return size_ == 0 ? 100 : static_cast<int>(Position() * 100 / size_); }
 
  private:
-  const std::uint8_t* base_;
-  const std::uint8_t* end_;
-  const std::uint8_t* next_;
+  // A length byte and the most bytes it announces.
+  static constexpr std::size_t kMaxSubBlock = 256;
+  // Bytes read from a stream at once.
+  static constexpr std::size_t kBufferBytes = 65536;
+
+  // Moves the bytes not yet taken in to the front of the buffer and fills the rest from the
+  // stream, as far as the data goes.
+  void Refill() {
+    const std::size_t rest = static_cast<std::size_t>(end_ - next_);
+    passed_ += static_cast<std::uint64_t>(next_ - base_);
+    std::memmove(buffer_.get(), next_, rest);
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - rest, streamLeft_));
+    ReadStreamAt(*stream_, streamAt_, buffer_.get() + rest, count);
+    streamAt_ += static_cast<std::int64_t>(count);
+    streamLeft_ -= count;
+    next_ = buffer_.get();
+    end_ = next_ + rest + count;
+  }
+
+  const std::uint8_t* base_ = nullptr;  // the data in memory, or the buffer
+  const std::uint8_t* end_ = nullptr;
+  const std::uint8_t* next_ = nullptr;
+  std::uint64_t passed_ = 0;  // bytes of the data before base_
+  std::uint64_t size_;
   bool ended_ = false;
+  // A stream's data: where the next bytes are read, and how many remain to be read.
+  tk::TStream* stream_ = nullptr;
+  std::int64_t streamAt_ = 0;
+  std::uint64_t streamLeft_ = 0;
+  std::size_t capacity_ = 0;
+  std::unique_ptr<std::uint8_t[]> buffer_;
 };
 
 // FetchCode: the codes are packed least significant bit first into the data bytes of the
@@ -212,8 +270,7 @@ class SubBlocks {
 // is read with one word load; the buffer has room for a word beyond its last byte.
 class CodeReader {
  public:
-  CodeReader(const std::uint8_t* base, std::size_t size, std::size_t start)
-      : blocks_(base, size, start) {}
+  explicit CodeReader(SubBlocks& blocks) : blocks_(blocks) {}
 
   // The next code of the given width, or EndOfCodes when the data holds no further code.
   unsigned Fetch(int width, unsigned mask) {
@@ -234,11 +291,10 @@ class CodeReader {
     return code;
   }
 
-  std::size_t Position() const { return blocks_.Position(); }
   int PercentDone() const { return blocks_.PercentDone(); }
 
  private:
-  SubBlocks blocks_;
+  SubBlocks& blocks_;
   std::array<std::uint8_t, 3 + 255 + 8> buffer_{};
   std::size_t position_ = 0;  // in bits
   std::size_t valid_ = 0;     // bits in the buffer
@@ -393,15 +449,10 @@ int ExpandDamaged(const StringTable& table, unsigned c, std::uint8_t* stack, int
 // kReport, the progress event hears of every step of the loop; without it the loop carries no
 // trace of progress at all.
 template <bool kReport, class Rows>
-bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bool partialRow,
+bool Decode(SubBlocks& blocks, bool tolerate, int bitDepth, Rows& rows, bool partialRow,
             tk::TGraphic* progress) {
-  const std::uint8_t* base = data.Bytes().data();  // read in place: the bytes may be shared
-  const std::size_t size = static_cast<std::size_t>(data.Size());
-  const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
-  if (start >= size) throw tk::EReadError();  // no code size byte
-
   bool damaged = false;
-  int codeSize = base[start];
+  int codeSize = blocks.CodeSize();
   if (codeSize < kMinCodeSize || codeSize > kMaxCodeSize) {
     if (!tolerate) Fail(SCodeSizeRange);
     damaged = true;
@@ -423,7 +474,7 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
     complete = rows.Complete();
   };
 
-  CodeReader reader(base, size, start + 1);
+  CodeReader reader(blocks);
   auto fetch = [&] { return reader.Fetch(table.Width(), table.Mask()); };
   auto report = [&] {
     if constexpr (kReport)
@@ -550,13 +601,24 @@ bool Decode(tk::TMemoryStream& data, bool tolerate, int bitDepth, Rows& rows, bo
     damaged = true;
   }
   rows.Finish(out, true);
-  data.SetPosition(static_cast<std::int64_t>(reader.Position()));
   return damaged;
 }
 
-}  // namespace
+// The LZW data of a memory stream, from its position on, read in place (the bytes may be shared).
+SubBlocks BlocksOf(const tk::TMemoryStream& data) {
+  const std::size_t size = static_cast<std::size_t>(data.Size());
+  const std::size_t start = static_cast<std::size_t>(std::max<std::int64_t>(data.Position(), 0));
+  return SubBlocks(data.Bytes().data(), size, start);
+}
 
-bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+// The LZW data in a stream; data without a stream has no code size byte.
+SubBlocks BlocksOf(const StreamedData& data) {
+  if (!data.Stream) return SubBlocks(nullptr, 0, 0);
+  return SubBlocks(*data.Stream, data.Offset, static_cast<std::uint64_t>(std::max<std::int64_t>(data.Size, 0)));
+}
+
+// Decodes the blocks into the rows, with the progress events around.
+bool DecodeBlocks(SubBlocks& blocks, const tk::PixelView& rows, bool interlaced, int bitDepth,
                   bool tolerate, tk::TGraphic* progress, const RowDone& rowDone) {
   if (progress && !progress->OnProgress) progress = nullptr;
   if (progress) progress->Progress(progress, tk::TProgressStage::Starting, 0, false, {}, "");
@@ -565,14 +627,30 @@ bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool inter
     PixelRows pixelRows(rows, interlaced, rowDone);
     // A failure keeps the row begun at 8 bits per pixel.
     const bool partialRow = rows.bitsPerPixel == 8;
-    damaged = progress ? Decode<true>(data, tolerate, bitDepth, pixelRows, partialRow, progress)
-                       : Decode<false>(data, tolerate, bitDepth, pixelRows, partialRow, nullptr);
+    damaged = progress ? Decode<true>(blocks, tolerate, bitDepth, pixelRows, partialRow, progress)
+                       : Decode<false>(blocks, tolerate, bitDepth, pixelRows, partialRow, nullptr);
   } catch (const std::exception& e) {
     if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 0, false, {}, e.what());
     throw;
   }
   if (progress) progress->Progress(progress, tk::TProgressStage::Ending, 100, false, {}, "");
   return damaged;
+}
+
+}  // namespace
+
+bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+                  bool tolerate, tk::TGraphic* progress, const RowDone& rowDone) {
+  SubBlocks blocks = BlocksOf(data);
+  const bool damaged = DecodeBlocks(blocks, rows, interlaced, bitDepth, tolerate, progress, rowDone);
+  data.SetPosition(static_cast<std::int64_t>(blocks.Position()));
+  return damaged;
+}
+
+bool DecodePixels(const StreamedData& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+                  bool tolerate, tk::TGraphic* progress, const RowDone& rowDone) {
+  SubBlocks blocks = BlocksOf(data);
+  return DecodeBlocks(blocks, rows, interlaced, bitDepth, tolerate, progress, rowDone);
 }
 
 bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
@@ -583,7 +661,16 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
 
 bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate) {
   PixelCount rows(width, height);
-  return Decode<false>(data, tolerate, bitDepth, rows, false, nullptr);
+  SubBlocks blocks = BlocksOf(data);
+  const bool damaged = Decode<false>(blocks, tolerate, bitDepth, rows, false, nullptr);
+  data.SetPosition(static_cast<std::int64_t>(blocks.Position()));
+  return damaged;
+}
+
+bool CheckPixels(const StreamedData& data, int width, int height, int bitDepth, bool tolerate) {
+  PixelCount rows(width, height);
+  SubBlocks blocks = BlocksOf(data);
+  return Decode<false>(blocks, tolerate, bitDepth, rows, false, nullptr);
 }
 
 }  // namespace gif
@@ -616,12 +703,26 @@ std::vector<tk::RGBQUAD> TGIFFrame::RowPalette(int depth, std::uint8_t fillerRes
   return palette;
 }
 
-void TGIFFrame::DecodeRows(const tk::PixelView& rows, const RowDone& rowDone) {
-  TGIFItem& item = *Encoded;
+namespace {
+
+// Runs work (a decoding that tells whether the data is damaged) on the item's LZW data: where it
+// lies in a stream, or the bytes held, from their start (without any, there is no code size byte).
+template <class Work>
+bool WithData(TGIFItem& item, Work work) {
+  if (item.Streamed) return work(*item.Streamed);
   tk::TMemoryStream none;
   tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
   data.SetPosition(0);
-  if (DecodePixels(data, rows, IsInterlaced, item.BitDepth, Options().Tolerates(), ParentImage, rowDone))
+  return work(data);
+}
+
+}  // namespace
+
+void TGIFFrame::DecodeRows(const tk::PixelView& rows, const RowDone& rowDone) {
+  const TGIFItem& item = *Encoded;
+  if (WithData(*Encoded, [&](auto& data) {
+        return DecodePixels(data, rows, IsInterlaced, item.BitDepth, Options().Tolerates(), ParentImage, rowDone);
+      }))
     DataDamaged = true;
 }
 
@@ -702,11 +803,10 @@ void TGIFFrame::WriteDIB(tk::TStream& target) {
 
 void TGIFFrame::CheckData() {
   RowHeader();  // fails as decoding would for an unsupported depth or a frame too large
-  TGIFItem& item = *Encoded;
-  tk::TMemoryStream none;
-  tk::TMemoryStream& data = item.PixelData ? *item.PixelData : none;
-  data.SetPosition(0);
-  if (CheckPixels(data, item.ItemWidth, item.ItemHeight, item.BitDepth, Options().Tolerates()))
+  const TGIFItem& item = *Encoded;
+  if (WithData(*Encoded, [&](auto& data) {
+        return CheckPixels(data, item.ItemWidth, item.ItemHeight, item.BitDepth, Options().Tolerates());
+      }))
     DataDamaged = true;
 }
 

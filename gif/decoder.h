@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "toolkit/device/gdi.h"
 #include "toolkit/device/pixel_view.h"
@@ -11,6 +12,20 @@
 #include "toolkit/core/streams.h"
 
 namespace gif {
+
+// LZW data that a picture keeps in a stream instead of holding its bytes: Size bytes from Offset
+// on (the code size byte, the sub-blocks and the terminator, as in TGIFItem::PixelData). The
+// stream is shared by the frames of the picture and read only where they lie.
+struct StreamedData {
+  std::shared_ptr<tk::TStream> Stream;
+  std::int64_t Offset = 0;
+  std::int64_t Size = 0;
+};
+
+// Reads count bytes of a picture's stream at the offset (where they were when the picture was
+// read, or are being read); fails with EReadError "Stream read error" when the stream holds
+// fewer there, the reason naming the offset: the file was cut short meanwhile.
+void ReadStreamAt(tk::TStream& stream, std::int64_t offset, void* out, std::size_t count);
 
 // What FetchCode gives when the data holds no further code.
 inline constexpr unsigned EndOfCodes = 0xFFFF;
@@ -36,6 +51,13 @@ using RowDone = std::function<void(int y)>;
 bool DecodePixels(tk::TMemoryStream& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
                   bool tolerate, tk::TGraphic* progress, const RowDone& rowDone = {});
 
+// The same from data in a stream, read through a buffer of at most 64 KiB as the codes need it.
+// A stream that holds fewer bytes than the data's Size where they are read (a file cut short or
+// changed since the picture was read) fails with EReadError "Stream read error", its reason
+// naming the offset; whatever the bytes hold, nothing beyond Size is read.
+bool DecodePixels(const StreamedData& data, const tk::PixelView& rows, bool interlaced, int bitDepth,
+                  bool tolerate, tk::TGraphic* progress, const RowDone& rowDone = {});
+
 // The same into a zero-filled buffer of height rows of DibRowBytes(width, rowDepth) bytes, bottom
 // row first, as a device-independent bitmap holds them.
 bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, bool interlaced,
@@ -45,5 +67,6 @@ bool DecodePixels(tk::TMemoryStream& data, int width, int height, int rowDepth, 
 // (true for damaged data) and fails where it would, at a cost that follows the data's bytes, not
 // the frame's size.
 bool CheckPixels(tk::TMemoryStream& data, int width, int height, int bitDepth, bool tolerate);
+bool CheckPixels(const StreamedData& data, int width, int height, int bitDepth, bool tolerate);
 
 }  // namespace gif

@@ -173,17 +173,21 @@ class TGIFItem : public tk::TSharedImage {
  public:
   // The LZW data as it follows the image descriptor: code size byte, sub-blocks, terminator.
   std::unique_ptr<tk::TMemoryStream> PixelData;
+  // Instead of PixelData (which is null then): where that data lies in the stream a picture was
+  // read from with TGIFImage::ReadGIFStreamed.
+  std::optional<StreamedData> Streamed;
   std::int32_t ItemWidth = 0;
   std::int32_t ItemHeight = 0;
   std::uint8_t DescFlags = 0;
   std::uint8_t BitDepth = 0;
   GifColorTable ColorTable;  // the local table, or a copy of the global one
 
-  bool HasPixelData() const { return PixelData && PixelData->Size() > 0; }
+  bool HasPixelData() const { return Streamed || (PixelData && PixelData->Size() > 0); }
 
  protected:
   void ReleaseContents() override {
     if (PixelData) PixelData->Clear();
+    Streamed.reset();
   }
 };
 
@@ -343,6 +347,15 @@ class TGIFImage : public tk::TGraphic {
   void UpdateLogicalSize();
   // Replaces the picture by the GIF held in the next byteCount bytes of the stream.
   void ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decodeFirst);
+  // Replaces the picture by the GIF of the stream, from its position to its end, without holding
+  // the file: the stream is read once through a window of 64 KiB, and the frames keep the place of
+  // their LZW data in it (TGIFItem::Streamed) instead of the bytes, so that decoding a frame reads
+  // its data from there. The picture and its copies share the stream, which must stay open and
+  // unchanged while they decode; bytes found missing fail with EReadError "Stream read error"
+  // (the reason names them), whatever else the file changed to costs no more than its size said.
+  // For a program that reads a file to decode it (gifkit); a picture read any other way holds
+  // its bytes.
+  void ReadGIFStreamed(std::shared_ptr<tk::TStream> stream);
   // Writes the picture as a GIF stream, after its 32-bit length when withLength is set; the
   // target receives nothing when writing fails. Fails with "No GIF Data to write" without frames.
   void WriteGIF(tk::TStream& stream, bool withLength);
@@ -362,6 +375,8 @@ class TGIFImage : public tk::TGraphic {
   GifOptions Options;
 
  private:
+  // Reads the GIF of the buffer into the emptied picture.
+  void ParseGIF(GifBuffer& data, bool decodeFirst);
   // Reads consecutive extensions while the block byte is 0x21; returns the kept ones (or null).
   std::unique_ptr<TExtensionList> ReadExtensionRun(GifBuffer& data, std::uint8_t& blockByte);
   void CopyPicture(const TGIFImage& source);

@@ -75,16 +75,17 @@ void SkipUnknownExtension(GifBuffer& data, std::uint8_t label, bool tolerate) {
 }
 
 // Takes an image's code size byte and the complete sub-blocks behind it, as they stand, into the
-// target: a view of the buffer's bytes when an owner keeps them alive, else a copy. Returns true
+// item's PixelData: a view of the buffer's bytes when an owner keeps them alive, else a copy; or,
+// reading a stream, their place in it (Streamed). Returns true
 // when a sub-block announces more bytes than remain (damage).
 // Quirk: such a chain keeps its complete sub-blocks (Test:
 // ReadImage.TruncatedDataChainWithAndWithoutTolerance), and data that ends right after the code
 // size byte gets the terminator it lacks, so that the data is a whole chain (Test:
 // ReadImage.DataEndingAfterTheCodeSizeGetsATerminator).
-bool CopyImageData(GifBuffer& data, std::unique_ptr<tk::TMemoryStream>& target) {
-  const std::span<const std::uint8_t> begin = data.Rest();
+bool CopyImageData(GifBuffer& data, TGIFItem& item) {
+  const std::uint64_t begin = data.Position();
   data.ReadExactByte("LZW code size");
-  std::size_t copied = 1;
+  std::uint64_t copied = 1;
   bool damaged = false;
   const bool missingTerminator = data.AtEnd();
   while (!data.AtEnd()) {
@@ -97,11 +98,21 @@ bool CopyImageData(GifBuffer& data, std::unique_ptr<tk::TMemoryStream>& target) 
     copied += 1 + length;
     if (length == 0) break;
   }
+  std::unique_ptr<tk::TMemoryStream>& target = item.PixelData;
+  if (data.Stream()) {
+    // The data stays in the stream. Without its terminator it decodes as with one: the codes end
+    // with the data.
+    target.reset();
+    item.Streamed = data.Place(begin, copied);
+    return damaged;
+  }
+  const std::span<const std::uint8_t> bytes =
+      data.Bytes().subspan(static_cast<std::size_t>(begin), static_cast<std::size_t>(copied));
   if (data.Owner()) {
-    target = std::make_unique<tk::TMemoryStream>(begin.first(copied), data.Owner());
+    target = std::make_unique<tk::TMemoryStream>(bytes, data.Owner());
   } else {
-    target->Reserve(copied + 1);
-    target->WriteBuffer(begin.first(copied));
+    target->Reserve(bytes.size() + 1);
+    target->WriteBuffer(bytes);
   }
   if (missingTerminator) {  // the stream's own bytes from here on
     target->SetPosition(target->Size());
@@ -119,6 +130,44 @@ std::uint8_t DepthWithoutTable(std::uint8_t codeSize) {
 }
 
 }  // namespace
+
+// ---- The buffer
+
+GifBuffer::GifBuffer(std::shared_ptr<tk::TStream> stream)
+    : size_(static_cast<std::uint64_t>(std::max<std::int64_t>(stream->Remaining(), 0))),
+      stream_(std::move(stream)),
+      start_(stream_->Position()),
+      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(
+          static_cast<std::size_t>(std::min<std::uint64_t>(size_, kWindowBytes)))) {}
+
+void GifBuffer::Fill() {
+  const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(Remaining(), kWindowBytes));
+  window_ = {};
+  ReadStreamAt(*stream_, start_ + static_cast<std::int64_t>(pos_), buffer_.get(), count);
+  window_ = {buffer_.get(), count};
+  windowAt_ = pos_;
+}
+
+std::size_t GifBuffer::Read(void* out, std::size_t count) {
+  auto* bytes = static_cast<std::uint8_t*>(out);
+  std::size_t done = 0;
+  while (done < count && !AtEnd()) {
+    const std::span<const std::uint8_t> part = Ahead(std::min(count - done, kWindowBytes));
+    std::memcpy(bytes + done, part.data(), part.size());
+    done += part.size();
+    Skip(part.size());
+  }
+  if (done < count) std::memset(bytes + done, 0, count - done);
+  return done;
+}
+
+void GifBuffer::ReadExact(void* out, std::size_t count, std::string_view what) {
+  if (count > Remaining())
+    throw tk::EReadError(tk::Reason{tk::ByteReader::ShortReason(what, count, pos_, Remaining())});
+  Read(out, count);
+}
+
+// ---- Blocks
 
 std::unique_ptr<tk::TStringList> ReadSubBlocks(GifBuffer& data) {
   auto lines = std::make_unique<tk::TStringList>();
@@ -174,6 +223,7 @@ std::unique_ptr<TExtensionList> TGIFImage::ReadExtensionRun(GifBuffer& data, std
 void TGIFFrame::ReadImage(GifBuffer& data) {
   TGIFItem& item = *Encoded;
   item.PixelData = std::make_unique<tk::TMemoryStream>();
+  item.Streamed.reset();
   DataDamaged = false;
   try {
     std::uint8_t desc[9];
@@ -192,12 +242,12 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
     }
 
     // The code size byte and the complete sub-blocks that follow, as they stand.
-    const std::uint8_t codeSize = data.Rest().empty() ? 0 : data.Rest()[0];
-    DataDamaged = CopyImageData(data, item.PixelData);
+    const std::uint8_t codeSize = data.PeekByte();
+    DataDamaged = CopyImageData(data, item);
     if (DataDamaged && !Options().Tolerates())
       Fail(tk::SReadError, "the image data announces a sub-block longer than the " +
                                std::to_string(data.Remaining()) + " bytes left");
-    item.PixelData->SetPosition(0);
+    if (item.PixelData) item.PixelData->SetPosition(0);
 
     const TGIFImage& picture = *ParentImage;
     auto u16 = [&](int i) { return desc[i] | desc[i + 1] << 8; };
@@ -227,6 +277,7 @@ void TGIFFrame::ReadImage(GifBuffer& data) {
     }
   } catch (...) {
     item.PixelData.reset();
+    item.Streamed.reset();
     throw;
   }
 }
@@ -252,9 +303,18 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
     buffer = *bytes;
     owner = std::move(bytes);
   }
+  GifBuffer data(buffer, std::move(owner));
+  ParseGIF(data, decodeFirst);
+}
 
-  if (!buffer.empty()) {
-    GifBuffer data(buffer, owner);
+void TGIFImage::ReadGIFStreamed(std::shared_ptr<tk::TStream> stream) {
+  Reset();
+  GifBuffer data(std::move(stream));
+  ParseGIF(data, false);
+}
+
+void TGIFImage::ParseGIF(GifBuffer& data, bool decodeFirst) {
+  if (data.Size() > 0) {
     TGIFData& screen = *ScreenData;
     std::uint8_t header[6];
     data.Read(header, sizeof header);
@@ -305,8 +365,6 @@ void TGIFImage::ReadGIF(std::int64_t byteCount, tk::TStream& stream, bool decode
       }
     }
   }
-  owner.reset();  // the frames hold what they refer to
-
   if (FrameCount() > 0) {
     CurrentIndex = 0;
     if (decodeFirst) {

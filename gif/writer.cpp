@@ -221,7 +221,16 @@ void TGIFImage::WriteGIF(tk::TStream& stream, bool withLength) {
     out.WriteU8(static_cast<std::uint8_t>((local ? kColorTableFlag | (item.BitDepth - 1) : 0) |
                                           (frame->IsInterlaced ? kInterlaceFlag : 0)));
     if (local) WriteColorTable(out, item.ColorTable, item.BitDepth);
-    WritePixelData(out, *item.PixelData);
+    if (item.Streamed) {
+      // Data kept in the stream the picture was read from is read in to be written.
+      const StreamedData& place = *item.Streamed;
+      tk::TMemoryStream data;
+      data.SetSize(place.Size);
+      ReadStreamAt(*place.Stream, place.Offset, data.Memory(), static_cast<std::size_t>(place.Size));
+      WritePixelData(out, data);
+    } else {
+      WritePixelData(out, *item.PixelData);
+    }
   }
 
   if (!screen.CommentLines.Empty()) {

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testpaths {
 
@@ -16,6 +18,15 @@ inline std::filesystem::path CorpusDir() {
 }
 
 inline bool HaveCorpus() { return std::filesystem::is_directory(CorpusDir()); }
+
+// The GIF files under a folder of the corpus, in the order of their paths.
+inline std::vector<std::filesystem::path> CorpusGifs(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+    if (entry.is_regular_file() && entry.path().extension() == ".gif") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
 
 // A fresh scratch folder for one test, removed by the caller or left in the build tree.
 inline std::filesystem::path ScratchDir(const std::string& name) {

@@ -26,18 +26,10 @@ bool GiflibDecode(const std::vector<std::uint8_t>& bytes, std::vector<giftest::R
   return true;
 }
 
-std::vector<fs::path> CorpusFiles(const fs::path& dir) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir))
-    if (entry.is_regular_file() && entry.path().extension() == ".gif") files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 TEST(Conformance, CorpusFramesMatchGiflib) {
   REQUIRE_CORPUS();
   int compared = 0, framesCompared = 0, refused = 0;
-  for (const fs::path& path : CorpusFiles(testpaths::CorpusDir())) {
+  for (const fs::path& path : testpaths::CorpusGifs(testpaths::CorpusDir())) {
     SCOPED_TRACE(path.string());
     std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
     std::vector<giftest::RefFrame> reference;
@@ -108,7 +100,7 @@ TEST(Robustness, FuzzerMadeFilesReadAndDecode) {
   const fs::path dir = testpaths::CorpusDir() / "suite-libnsgif" / "test" / "ns-afl-gif";
   ASSERT_TRUE(fs::is_directory(dir));
   int files = 0, loaded = 0;
-  for (const fs::path& path : CorpusFiles(dir)) {
+  for (const fs::path& path : testpaths::CorpusGifs(dir)) {
     std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
     for (bool tolerate : {true, false}) {
       giftest::Tolerate setting(tolerate);
@@ -143,7 +135,7 @@ namespace {
 TEST(WriteDIB, SameBytesAsDecodeToDIBOnEveryCorpusFrame) {
   REQUIRE_CORPUS();
   int frames = 0, failures = 0;
-  for (const fs::path& path : CorpusFiles(testpaths::CorpusDir())) {
+  for (const fs::path& path : testpaths::CorpusGifs(testpaths::CorpusDir())) {
     SCOPED_TRACE(path.string());
     const std::vector<std::uint8_t> bytes = tk::ReadWholeFile(path.string());
     for (bool tolerate : {true, false}) {

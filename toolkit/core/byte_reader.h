@@ -98,9 +98,14 @@ class ByteReader {
   }
   // Fails unless count bytes lie from the position on.
   void Need(std::uint64_t count, std::string_view what) const {
-    if (count > Remaining())
-      Fail(std::string(what) + ": " + std::to_string(count) + " bytes needed at offset " + std::to_string(pos_) +
-           ", " + std::to_string(Remaining()) + " there");
+    if (count > Remaining()) Fail(ShortReason(what, count, pos_, Remaining()));
+  }
+  // The reason of an exact read that finds fewer bytes than it needs, for readers of other
+  // sources to give the same: "what: COUNT bytes needed at offset OFFSET, THERE there".
+  static std::string ShortReason(std::string_view what, std::uint64_t count, std::uint64_t offset,
+                                 std::uint64_t there) {
+    return std::string(what) + ": " + std::to_string(count) + " bytes needed at offset " +
+           std::to_string(offset) + ", " + std::to_string(there) + " there";
   }
   [[noreturn]] void Fail(std::string reason) const {
     fail_(reason);
