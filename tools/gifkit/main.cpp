@@ -57,25 +57,23 @@ std::string ReasonOf(const std::exception& failure) {
 }
 
 void ReadGifFile(const std::string& file, gif::TGIFImage& picture) {
-  // The file is read once; the picture's frames refer to these bytes instead of copying them.
-  const auto shared = std::make_shared<const std::vector<std::uint8_t>>(tk::ReadWholeFile(file));
-  const std::vector<std::uint8_t>& bytes = *shared;
-  tk::TReadOnlyMemoryStream stream(bytes, shared);
-  picture.ReadGIF(stream.Size(), stream, false);
+  // The file is read once as it is parsed, and the frames keep the places of their data in it,
+  // which decoding reads again: the picture holds no copy of the file.
+  const auto stream = std::make_shared<tk::TFileStream>(file, tk::FileMode::OpenRead);
+  const std::int64_t size = stream->Size();
+  picture.ReadGIFStreamed(stream);
   // The reader takes what a file holds and reads missing bytes of the header as zero; a file cut
   // short there, or before any image, is no picture.
-  constexpr std::size_t HeaderBytes = 13;  // signature, version, logical screen descriptor
-  if (bytes.empty()) throw Failure{file + ": the file is empty"};
-  if (bytes.size() < HeaderBytes)
-    throw Failure{file + ": the file ends inside its GIF header (" + std::to_string(bytes.size()) +
-                  " of " + std::to_string(HeaderBytes) + " bytes)"};
-  if (bytes[10] & 0x80) {
-    const std::size_t table = 3u << ((bytes[10] & 7) + 1);
-    if (bytes.size() < HeaderBytes + table)
-      throw Failure{file + ": the file ends inside its global colour table (" +
-                    std::to_string(bytes.size() - HeaderBytes) + " of " + std::to_string(table) +
-                    " bytes)"};
-  }
+  constexpr std::int64_t HeaderBytes = 13;  // signature, version, logical screen descriptor
+  if (size == 0) throw Failure{file + ": the file is empty"};
+  if (size < HeaderBytes)
+    throw Failure{file + ": the file ends inside its GIF header (" + std::to_string(size) + " of " +
+                  std::to_string(HeaderBytes) + " bytes)"};
+  // The global colour table, as the screen descriptor announces it.
+  const std::int64_t table = 3 * std::int64_t{picture.ScreenData->GlobalTable.Count};
+  if (size < HeaderBytes + table)
+    throw Failure{file + ": the file ends inside its global colour table (" +
+                  std::to_string(size - HeaderBytes) + " of " + std::to_string(table) + " bytes)"};
   if (picture.FrameCount() == 0) throw Failure{file + ": the file ends before its first image"};
 }
 
