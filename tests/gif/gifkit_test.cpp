@@ -65,6 +65,9 @@ TEST(GifkitCopy, WritesWhatItReads) {
   tk::TMemoryStream expected;
   picture.SaveStream(expected);
   EXPECT_EQ(tk::ReadWholeFile(out), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
+  // In place: the file read is closed before the one written replaces it (which Windows needs).
+  EXPECT_EQ(Gifkit("copy " + out + " " + out), (std::pair<int, std::string>{0, ""}));
+  EXPECT_EQ(tk::ReadWholeFile(out), Bytes(expected.Bytes().begin(), expected.Bytes().end()));
   tk::WriteWholeFile(in, Bytes{'G', 'I', 'F', '9', '0', 'a'});
   EXPECT_EQ(Gifkit("copy " + in + " " + out),
             (std::pair<int, std::string>{1, "gifkit: Unknown GIF version\ngifkit: version \"90a\"\n"}));
@@ -103,6 +106,11 @@ TEST(GifkitDecode, AllWritesEveryFrameNumberedInOrder) {
   EXPECT_EQ(Gifkit("decode " + in + " " + single + " --frame 7").first, 0);
   EXPECT_EQ(tk::ReadWholeFile(prefix + "07.bmp"), tk::ReadWholeFile(single));
   EXPECT_EQ(DibIndices(tk::ReadWholeFile(prefix + "10.bmp")), (std::vector<unsigned>{10, 11}));
+  // A frame written over its own GIF file, which is closed first.
+  const std::string over = (dir / "over.gif").string();
+  tk::WriteWholeFile(over, gif);
+  EXPECT_EQ(Gifkit("decode " + over + " " + over + " --frame 7").first, 0);
+  EXPECT_EQ(tk::ReadWholeFile(over), tk::ReadWholeFile(single));
   EXPECT_EQ(Gifkit("decode " + in + " --all " + prefix + " --frame 2").first, 2);
   EXPECT_EQ(Gifkit("decode " + in + " " + single + " --all " + prefix).first, 2);
 }

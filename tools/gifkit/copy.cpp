@@ -8,10 +8,12 @@ namespace {
 int Copy(const std::vector<std::string>& arguments) {
   gifkit::Args args(arguments, {}, {});
   if (args.positional.size() != 2) throw gifkit::UsageError{"expected IN.gif and OUT.gif"};
-  gif::TGIFImage picture;
-  gifkit::ReadGifFile(args.positional[0], picture);
   tk::TMemoryStream out;
-  picture.SaveStream(out);
+  {
+    gif::TGIFImage picture;
+    gifkit::ReadGifFile(args.positional[0], picture);
+    picture.SaveStream(out);
+  }  // the file read is closed, so that the one written may take its place (Windows)
   tk::WriteWholeFile(args.positional[1], out.Bytes());
   return 0;
 }

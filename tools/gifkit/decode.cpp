@@ -10,14 +10,17 @@
 namespace {
 
 // Decodes a frame and writes it as a bitmap file. A frame without pixels makes a bitmap file
-// image that no bitmap reader takes: it is refused.
-void WriteFrame(gif::TGIFFrame& frame, const std::string& out) {
+// image that no bitmap reader takes: it is refused. With last set, the frame's picture is let go
+// before the bitmap file takes its place: the GIF file is closed then, so that the bitmap file
+// may replace it even where open files cannot be replaced (Windows).
+void WriteFrame(gif::TGIFFrame& frame, const std::string& out, bool last = false) {
   const gif::TGIFItem& item = *frame.Encoded;
   if (item.ItemWidth == 0 || item.ItemHeight == 0)
     throw tk::EInvalidGraphicOperation(
         tk::Format(gif::SImageEmpty, {std::int64_t{item.ItemWidth}, std::int64_t{item.ItemHeight}}));
   tk::TAtomicFileStream file(out);
   frame.WriteDIB(file);
+  if (last) frame.ParentImage->FreeFrames();
   file.Commit();
 }
 
@@ -59,7 +62,7 @@ int Decode(const std::vector<std::string>& arguments) {
                                               std::to_string(count - 1);
   gif::TGIFFrame& frame = gifkit::WithContext(
       file + " holds " + frames, [&]() -> gif::TGIFFrame& { return picture.FrameAt(index); });
-  WriteFrame(frame, args.positional[1]);
+  WriteFrame(frame, args.positional[1], true);
   return 0;
 }
 
