@@ -268,36 +268,59 @@ class SubBlocks {
 // sub-blocks. A sub-block is taken in only when the bits in the buffer run short of a code: the
 // bytes not yet used (at most 3) move to the front and the sub-block's bytes follow them. A code
 // is read with one word load; the buffer has room for a word beyond its last byte.
+// The buffer is the caller's and the refill a function apart, so that the reader itself is
+// only pointers and counters: nothing takes its address, and the compiler keeps the counters in
+// registers through the decoding loop instead of storing and reloading them at every code.
 class CodeReader {
  public:
-  explicit CodeReader(SubBlocks& blocks) : blocks_(blocks) {}
+  static constexpr std::size_t kBufferBytes = 3 + 255 + 8;
+  using Buffer = std::array<std::uint8_t, kBufferBytes>;
+
+  CodeReader(SubBlocks& blocks, Buffer& buffer) : blocks_(&blocks), buffer_(buffer.data()) {}
 
   // The next code of the given width, or EndOfCodes when the data holds no further code.
   unsigned Fetch(int width, unsigned mask) {
-    while (position_ + width > valid_) [[unlikely]] {
-        const SubBlocks::Block block = blocks_.Next();
-        if (!block.data) return EndOfCodes;
-        const std::size_t used = position_ / 8;
-        Store64(buffer_.data(), Load64(buffer_.data() + used));
-        position_ %= 8;
-        valid_ -= 8 * used;
-        const std::size_t length = static_cast<std::size_t>(block.end - block.data);
-        std::memcpy(buffer_.data() + valid_ / 8, block.data, length);
-        valid_ += 8 * length;
-      }
+    if (position_ + width > valid_) [[unlikely]] {
+      const Bits bits = Refill(*blocks_, buffer_, {position_, valid_}, width);
+      position_ = bits.position;
+      valid_ = bits.valid;
+      if (position_ + width > valid_) return EndOfCodes;
+    }
     const unsigned code =
-        static_cast<unsigned>(Load64(buffer_.data() + position_ / 8) >> position_ % 8) & mask;
+        static_cast<unsigned>(Load64(buffer_ + position_ / 8) >> position_ % 8) & mask;
     position_ += width;
     return code;
   }
 
-  int PercentDone() const { return blocks_.PercentDone(); }
+  int PercentDone() const { return blocks_->PercentDone(); }
 
  private:
-  SubBlocks& blocks_;
-  std::array<std::uint8_t, 3 + 255 + 8> buffer_{};
-  std::size_t position_ = 0;  // in bits
-  std::size_t valid_ = 0;     // bits in the buffer
+  struct Bits {
+    std::size_t position;  // in bits
+    std::size_t valid;     // bits in the buffer
+  };
+
+  // Takes in sub-blocks until the buffer holds width bits beyond the position, or the data ends.
+  [[gnu::noinline]] static Bits Refill(SubBlocks& blocks, std::uint8_t* buffer, Bits bits,
+                                       int width) {
+    while (bits.position + width > bits.valid) {
+      const SubBlocks::Block block = blocks.Next();
+      if (!block.data) break;
+      const std::size_t used = bits.position / 8;
+      Store64(buffer, Load64(buffer + used));
+      bits.position %= 8;
+      bits.valid -= 8 * used;
+      const std::size_t length = static_cast<std::size_t>(block.end - block.data);
+      std::memcpy(buffer + bits.valid / 8, block.data, length);
+      bits.valid += 8 * length;
+    }
+    return bits;
+  }
+
+  SubBlocks* blocks_;
+  std::uint8_t* buffer_;
+  std::size_t position_ = 0;
+  std::size_t valid_ = 0;
 };
 
 // An entry of the string table. prefix and suffix are the table of the code stream: the code of
@@ -474,7 +497,8 @@ bool Decode(SubBlocks& blocks, bool tolerate, int bitDepth, Rows& rows, bool par
     complete = rows.Complete();
   };
 
-  CodeReader reader(blocks);
+  CodeReader::Buffer codeBuffer{};
+  CodeReader reader(blocks, codeBuffer);
   auto fetch = [&] { return reader.Fetch(table.Width(), table.Mask()); };
   auto report = [&] {
     if constexpr (kReport)

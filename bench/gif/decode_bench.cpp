@@ -1,6 +1,7 @@
 // Reading and decoding every frame of GIF files, side by side with giflib and wuffs v0.4 (when its
 // source lies beside the project): each decoder reads the file from memory and produces the
-// palette indices of every frame. Ours also up to the frames' bitmaps, for reference.
+// palette indices of every frame. Ours also up to the frames' bitmaps, for reference. Like the
+// peers, ours reads the bytes in place: the stream tells the reader what keeps them alive.
 //   gif_decode_bench [--rounds N] [--only TEXT] [CORPUS_DIR [LARGE_DIR]]
 // Defaults: ../shared/corpus beside the project; bench-data/ in the project, else
 // /work/bench-data (make-large-gifs OUTDIR). Rounds are interleaved (bench/rounds.h).
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,11 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using File = std::shared_ptr<const Bytes>;
 
 // Ours: read without decoding, then decode every frame into its bitmap file image.
-bool DecodeOurs(const Bytes& bytes) {
+bool DecodeOurs(const File& file) {
   gif::TGIFImage picture;
-  tk::TReadOnlyMemoryStream stream(bytes);
+  tk::TReadOnlyMemoryStream stream(*file, file);
   try {
     picture.ReadGIF(stream.Size(), stream, false);
     for (int i = 0; i < picture.FrameCount(); ++i) {
@@ -43,9 +46,9 @@ bool DecodeOurs(const Bytes& bytes) {
 
 // Ours as the program shows frames: read, then each frame's bitmap (decoded, loaded and, unless
 // monochrome, converted to a device bitmap).
-bool BitmapsOurs(const Bytes& bytes) {
+bool BitmapsOurs(const File& file) {
   gif::TGIFImage picture;
-  tk::TReadOnlyMemoryStream stream(bytes);
+  tk::TReadOnlyMemoryStream stream(*file, file);
   try {
     picture.ReadGIF(stream.Size(), stream, false);
     for (int i = 0; i < picture.FrameCount(); ++i) picture.FrameAt(i).BuildBitmap();
@@ -69,8 +72,8 @@ int ReadMemory(GifFileType* file, GifByteType* out, int count) {
 }
 
 // giflib: every frame's indices in its saved images.
-bool DecodeGiflib(const Bytes& bytes) {
-  MemorySource source{&bytes, 0};
+bool DecodeGiflib(const File& bytes) {
+  MemorySource source{bytes.get(), 0};
   int error = 0;
   GifFileType* file = DGifOpen(&source, ReadMemory, &error);
   if (!file) return false;
@@ -80,12 +83,12 @@ bool DecodeGiflib(const Bytes& bytes) {
 }
 
 #ifdef HAVE_WUFFS_PEER
-bool DecodeWuffs(const Bytes& bytes) { return bench::WuffsDecodeAll(bytes.data(), bytes.size()); }
+bool DecodeWuffs(const File& file) { return bench::WuffsDecodeAll(file->data(), file->size()); }
 #endif
 
 struct Decoder {
   const char* name;
-  bool (*decode)(const Bytes&);
+  bool (*decode)(const File&);
 };
 
 const Decoder kDecoders[] = {
@@ -99,7 +102,7 @@ const Decoder kDecoders[] = {
 
 struct Workload {
   std::string name;
-  std::vector<Bytes> files;
+  std::vector<File> files;
   double bytes = 0;   // input size
   double pixels = 0;  // decoded frame pixels
 };
@@ -115,16 +118,16 @@ double FramePixels(const Bytes& bytes) {
   return pixels;
 }
 
-void Add(Workload& w, Bytes bytes) {
-  w.bytes += double(bytes.size());
-  w.pixels += FramePixels(bytes);
-  w.files.push_back(std::move(bytes));
+void Add(Workload& w, File file) {
+  w.bytes += double(file->size());
+  w.pixels += FramePixels(*file);
+  w.files.push_back(std::move(file));
 }
 
 // Every decoder accepts the file.
-bool AllAccept(const Bytes& bytes) {
+bool AllAccept(const File& file) {
   for (const Decoder& d : kDecoders)
-    if (!d.decode(bytes)) return false;
+    if (!d.decode(file)) return false;
   return true;
 }
 
@@ -148,8 +151,8 @@ int main(int argc, char** argv) {
       if (e.is_regular_file() && e.path().extension() == ".gif") paths.push_back(e.path());
     std::sort(paths.begin(), paths.end());
     for (const auto& p : paths) {
-      Bytes bytes = tk::ReadWholeFile(p.string());
-      if (AllAccept(bytes)) Add(all, std::move(bytes));
+      auto file = std::make_shared<const Bytes>(tk::ReadWholeFile(p.string()));
+      if (AllAccept(file)) Add(all, std::move(file));
     }
     if (!all.files.empty()) workloads.push_back(std::move(all));
   }
@@ -158,7 +161,7 @@ int main(int argc, char** argv) {
     const fs::path p = large / name;
     if (!options.Wants(name) || !fs::exists(p)) continue;
     Workload w{name, {}, 0, 0};
-    Add(w, tk::ReadWholeFile(p.string()));
+    Add(w, std::make_shared<const Bytes>(tk::ReadWholeFile(p.string())));
     workloads.push_back(std::move(w));
   }
   if (workloads.empty()) {
@@ -179,7 +182,7 @@ int main(int argc, char** argv) {
     std::vector<bench::Contender> contenders;
     for (const Decoder& d : kDecoders)
       contenders.push_back({d.name, [&w, &d] {
-                              for (const Bytes& file : w.files)
+                              for (const File& file : w.files)
                                 if (!d.decode(file))
                                   std::fprintf(stderr, "%s failed in %s\n", d.name, w.name.c_str());
                             }});

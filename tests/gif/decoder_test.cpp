@@ -2,6 +2,7 @@
 // cases, damage with and without TolerateDamage, progress, and bounds on hostile sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "gif/decoder.h"
@@ -231,6 +232,66 @@ TEST(Lzw, LongStringsAcrossRowsRoundTrip) {
         EXPECT_TRUE(decoded == rows);  // (not EXPECT_EQ: the rows are long)
       }
     }
+  }
+}
+
+TEST(Lzw, CodesAcrossSubBlocksOfAnyLengthAndDataCutAnywhere) {
+  // The encoder's codes of a 64 x 40 picture, their bytes put in sub-blocks of 1 to 255 bytes:
+  // codes straddle sub-block ends at every bit offset, and every split decodes to the picture.
+  const int width = 64, height = 40;
+  Bytes rows(std::size_t(width) * height);  // bottom row first
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    rows[i] = static_cast<std::uint8_t>(i / 7 % 5 == 0 ? i * 131 % 251 : i / 97 % 3);
+  tk::BITMAPINFOHEADER header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biBitCount = 8;
+  tk::TMemoryStream encoded;
+  gif::EncodePixels(encoded, header, false, nullptr, rows);
+  const auto bytes = encoded.Bytes();
+  Bytes codes;  // the data bytes of the sub-blocks, after the code size byte
+  for (std::size_t at = 1; at < bytes.size() && bytes[at] != 0; at += bytes[at] + 1u)
+    codes.insert(codes.end(), bytes.begin() + at + 1, bytes.begin() + at + 1 + bytes[at]);
+  auto split = [&](std::size_t length, std::size_t count, bool terminated) {
+    Bytes data{bytes[0]};
+    for (std::size_t at = 0; at < count; at += length) {
+      const std::size_t n = std::min(length, count - at);
+      data.push_back(static_cast<std::uint8_t>(n));
+      data.insert(data.end(), codes.begin() + at, codes.begin() + at + n);
+    }
+    if (terminated) data.push_back(0);
+    return data;
+  };
+  auto decode = [&](const Bytes& data, bool& damaged) {
+    tk::TMemoryStream stream(data);
+    Bytes out(rows.size(), 0);
+    damaged = gif::DecodePixels(stream, width, height, 8, false, 8, true, out.data(), nullptr);
+    return out;
+  };
+  for (std::size_t length : {1, 2, 3, 4, 5, 7, 8, 11, 64, 200, 254, 255}) {
+    SCOPED_TRACE("sub-blocks of " + std::to_string(length));
+    bool damaged = true;
+    EXPECT_TRUE(decode(split(length, codes.size(), true), damaged) == rows);
+    EXPECT_FALSE(damaged);
+  }
+  // Data cut after any byte: what was decoded is the picture's first pixels, top row first, and
+  // the rest stays 0; the frame is damaged unless the cut spares every pixel.
+  auto topDown = [&](const Bytes& r) {
+    Bytes t;
+    for (int y = height - 1; y >= 0; --y)
+      t.insert(t.end(), r.begin() + std::ptrdiff_t(y) * width, r.begin() + std::ptrdiff_t(y + 1) * width);
+    return t;
+  };
+  const Bytes picture = topDown(rows);
+  for (std::size_t cut = 0; cut < codes.size(); cut += 1 + cut / 16) {
+    SCOPED_TRACE("cut after " + std::to_string(cut) + " bytes");
+    bool damaged = false;
+    const Bytes got = topDown(decode(split(3, cut, false), damaged));
+    std::size_t same = 0;
+    while (same < got.size() && got[same] == picture[same]) ++same;
+    EXPECT_TRUE(std::all_of(got.begin() + std::ptrdiff_t(same), got.end(), [](auto v) { return v == 0; }));
+    EXPECT_LT(same, picture.size());
+    EXPECT_TRUE(damaged);
   }
 }
 
