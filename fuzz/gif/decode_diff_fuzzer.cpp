@@ -1,12 +1,14 @@
 // Differential fuzzing of the LZW decoder: the decoder and the reference it replaced
 // (reference_decoder.cpp) must give the same pixels, damage flag, failure and stream position,
-// and checking the data without its pixels (CheckPixels) must tell the same damage or failure.
+// checking the data without its pixels (CheckPixels) must tell the same damage or failure, and
+// decoding the data where it lies in a stream (StreamedData) the same pixels and outcome.
 //   Input: width, height, bit depth and flags (interlaced, tolerate), then the LZW data (code
 //   size byte and sub-blocks).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,8 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Result checked = Outcome(data, size, 0, [&](tk::TMemoryStream& s, std::uint8_t*) {
     return gif::CheckPixels(s, width, height, bitDepth, tolerate);
   });
+  const Result streamed = Outcome(data, size, pixelBytes, [&](tk::TMemoryStream& s, std::uint8_t* p) {
+    const gif::StreamedData place{std::shared_ptr<tk::TStream>(&s, [](tk::TStream*) {}), 0, s.Size()};
+    return gif::DecodePixels(place, tk::BottomUpRows(p, width, height, rowDepth), interlaced, bitDepth,
+                             tolerate, nullptr);
+  });
   if (ours.outcome != reference.outcome || ours.pixels != reference.pixels ||
-      ours.position != reference.position || checked.outcome != ours.outcome)
+      ours.position != reference.position || checked.outcome != ours.outcome ||
+      streamed.outcome != ours.outcome || streamed.pixels != ours.pixels)
     std::abort();
   return 0;
 }

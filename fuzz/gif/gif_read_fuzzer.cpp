@@ -43,11 +43,12 @@ std::string Failure(Work work) {
   return "-";
 }
 
-// A hash of the bytes (64-bit FNV-1a).
-std::uint64_t Hash(std::span<const std::uint8_t> bytes) {
+// What decoding a frame gave: the failure, or "-" and a hash of its bitmap file (64-bit FNV-1a).
+std::string Decoded(const std::string& failure, std::span<const std::uint8_t> image) {
+  if (failure != "-") return failure;
   std::uint64_t hash = 14695981039346656037u;
-  for (std::uint8_t b : bytes) hash = (hash ^ b) * 1099511628211u;
-  return hash;
+  for (std::uint8_t b : image) hash = (hash ^ b) * 1099511628211u;
+  return "- " + std::to_string(hash);
 }
 
 void ReadAndDecode(const std::uint8_t* data, std::size_t size, bool tolerate) {
@@ -71,7 +72,7 @@ void ReadAndDecode(const std::uint8_t* data, std::size_t size, bool tolerate) {
       if (Failure([&] { copy.FrameAt(i).WriteDIB(written); }) != whole) std::abort();
       if (whole == "-" && !std::ranges::equal(image.Bytes(), written.Bytes())) std::abort();
       decoded.resize(static_cast<std::size_t>(i) + 1);
-      decoded[static_cast<std::size_t>(i)] = whole + " " + std::to_string(Hash(image.Bytes()));
+      decoded[static_cast<std::size_t>(i)] = Decoded(whole, image.Bytes());
     }
     decoded.resize(static_cast<std::size_t>(picture.FrameCount()));
   }
@@ -87,7 +88,7 @@ void ReadAndDecode(const std::uint8_t* data, std::size_t size, bool tolerate) {
     if (!Affordable(streamed.FrameAt(i), budget)) continue;
     tk::TMemoryStream image;
     const std::string rows = Failure([&] { streamed.FrameAt(i).WriteDIB(image); });
-    if (rows + " " + std::to_string(Hash(image.Bytes())) != decoded[static_cast<std::size_t>(i)]) std::abort();
+    if (Decoded(rows, image.Bytes()) != decoded[static_cast<std::size_t>(i)]) std::abort();
   }
   // The file cut short after reading: each frame fails or decodes, reading nothing beyond it.
   file->SetSize(static_cast<std::int64_t>(size / 2));
