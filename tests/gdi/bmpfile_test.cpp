@@ -268,6 +268,9 @@ TEST(BmpFile, FailuresKeepTheMessageAndSayWhyBesideIt) {
   EXPECT_EQ(reasonOf(Patched(good, 30, {4})), "compression 4");
   EXPECT_EQ(reasonOf(Bytes(good.begin(), good.end() - 5)), "rows of 14 bytes, 11 there");
   EXPECT_EQ(reasonOf(MakeFile(40, 2, 1, 8, BI_RGB, {}, Bytes(8, 0), {}, 300)), "rows of 2 bytes, 0 there");
+  // Rows whose size 64 bits cannot hold are refused, named by count and stride.
+  EXPECT_EQ(reasonOf(MakeFile(40, 1627390209, 2136277055, 32, BI_RGB, {}, {}, Bytes(4, 0))),
+            "rows of 2136277055 x 6509560836 bytes, 4 there");
   try {
     const Bytes file = MakeFile(40, 2, 1, 8, BI_RGB, {}, Bytes(10, 0), {});
     ReadPackedDib(std::span(file).subspan(14));  // the table runs past the end

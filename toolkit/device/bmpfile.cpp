@@ -202,10 +202,18 @@ std::pair<UniqueBitmap, std::size_t> ReadPixels(const ByteReader& d, const DibHe
     d.Require(static_cast<std::int64_t>(i.biWidth) * h.height <= budget,
               "more pixels than RLE data of " + std::to_string(pixels.size()) + " bytes can describe");
   } else {
-    const std::int64_t need = stride * (h.height - 1) + (static_cast<std::int64_t>(i.biWidth) * bits + 7) / 8;
-    d.Require((h.height <= 1 || stride <= static_cast<std::int64_t>(pixels.size())) &&
+    // The rows a header declares may need more bytes than 64 bits count: such a size is named
+    // as rows times their stride.
+    const std::int64_t lastRow = (static_cast<std::int64_t>(i.biWidth) * bits + 7) / 8;
+    std::int64_t need = 0;
+    const bool countable = !__builtin_mul_overflow(stride, std::int64_t{h.height} - 1, &need) &&
+                           !__builtin_add_overflow(need, lastRow, &need);
+    d.Require(countable && (h.height <= 1 || stride <= static_cast<std::int64_t>(pixels.size())) &&
                   need <= static_cast<std::int64_t>(pixels.size()),
-              "rows of " + std::to_string(need) + " bytes, " + std::to_string(pixels.size()) + " there");
+              "rows of " +
+                  (countable ? std::to_string(need)
+                             : std::to_string(h.height) + " x " + std::to_string(stride)) +
+                  " bytes, " + std::to_string(pixels.size()) + " there");
   }
 
   BITMAPINFOHEADER section = i;
